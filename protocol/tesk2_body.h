@@ -1,0 +1,122 @@
+// Message body items: the small typed items (structures, arrays, 32-bit
+// values, narrow and wide strings, byte runs) that the manager protocol
+// writes into and reads from the body of a tesk2 message, addressed by 16-bit
+// body offsets.
+//
+// Wire rules (all integers big-endian, offsets from the first body byte):
+//   structure / u16 array  u16 count N, then N u16 slots or values   even offset
+//   u32 value              4 bytes                                  multiple of 4
+//   u32 array              u16 count N at an even offset; the values follow at
+//                          the next multiple of 4 (two pad bytes after a count
+//                          at 0 mod 4, none after one at 2 mod 4)
+//   narrow string          the characters, NUL, one pad byte when odd  even offset
+//   wide string            one u32 per UTF-16 unit, then a u32 zero  multiple of 4
+//   byte run               N bytes, one pad byte when N is odd       even offset
+//
+// Writers append at the end of the used body (length - 20), inserting the pad
+// bytes their alignment needs first, and grow the length field by the item's
+// size, pads included. Pad bytes carry no meaning; writers store zeros in them
+// so that a reused buffer produces the same bytes every time. A writer whose
+// item would not fit in the payload capacity returns KES_MSGSIZE and leaves
+// the message exactly as it was; a missing message or text is
+// KES_INVALIDPARAMETER.
+//
+// Readers never look at or past the used body: an offset with the wrong
+// alignment or not below the used body, or an item that would end past it, is
+// KES_INVALIDPARAMETER. String readers take the end of the used body as a
+// terminator. Missing required outputs are KES_INVALIDPARAMETER as well.
+#pragma once
+
+#include "kes_result.h"
+#include "tesk2_message.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// A structure in a message body: where its count sits and how many slots
+// follow. Slots are reached only through the accessors below, which check the
+// index and the used body on every call.
+struct tesk2_struct {
+    uint16_t offset;
+    uint16_t count;
+};
+
+// Appends a structure of `count` slots, all zero, and describes it in
+// `handle`. The caller then fills each slot with tesk2_struct_set_slot.
+kes_result tesk2_message_put_struct(tesk2_message* msg, uint16_t count, tesk2_struct* handle);
+
+// Opens the structure at `offset`: its count and slots must lie within the
+// used body.
+kes_result tesk2_message_get_struct(const tesk2_message* msg, uint16_t offset,
+                                    tesk2_struct* handle);
+
+// Stores `value` in slot `index` of the structure. KES_INVALIDPARAMETER for an
+// index at or past the count, or a slot outside the used body.
+kes_result tesk2_struct_set_slot(tesk2_message* msg, const tesk2_struct* handle, uint16_t index,
+                                 uint16_t value);
+
+// Reads slot `index` of the structure into `value`, with the same checks.
+kes_result tesk2_struct_get_slot(const tesk2_message* msg, const tesk2_struct* handle,
+                                 uint16_t index, uint16_t* value);
+
+// Appends a u16 array of `count` values (zeros when `values` is missing) and
+// reports its offset when `offset` is given.
+kes_result tesk2_message_put_u16_array(tesk2_message* msg, uint16_t count, const uint16_t* values,
+                                       uint16_t* offset);
+
+// Reads the u16 array at `offset`. `count` is in: the room in `values`; out:
+// the count on the wire. When `values` is given, the first min(room, wire
+// count) values are copied. The whole array must lie within the used body.
+kes_result tesk2_message_get_u16_array(const tesk2_message* msg, uint16_t offset, uint16_t* count,
+                                       uint16_t* values);
+
+// Appends a u32 array (zeros when `values` is missing); `offset`, when given,
+// receives the offset of its count.
+kes_result tesk2_message_put_u32_array(tesk2_message* msg, uint16_t count, const uint32_t* values,
+                                       uint16_t* offset);
+
+// Reads the u32 array whose count sits at `offset`, as
+// tesk2_message_get_u16_array does. An empty array needs only its count within
+// the used body.
+kes_result tesk2_message_get_u32_array(const tesk2_message* msg, uint16_t offset, uint16_t* count,
+                                       uint32_t* values);
+
+// Appends `value` at the next multiple of 4 and reports where it went.
+kes_result tesk2_message_put_u32(tesk2_message* msg, uint32_t value, uint16_t* offset);
+
+// Reads the u32 at `offset`, which must be a multiple of 4.
+kes_result tesk2_message_get_u32(const tesk2_message* msg, uint16_t offset, uint32_t* value);
+
+// Appends the terminated narrow string `text` and reports its offset.
+kes_result tesk2_message_put_string(tesk2_message* msg, const char* text, uint16_t* offset);
+
+// Reads the narrow string at `offset`. `length` is in: the capacity of
+// `destination` (at least 1); out: the full length of the text on the wire.
+// At most capacity - 1 characters are copied and the copy is always
+// terminated; nothing past the terminator is written.
+kes_result tesk2_message_get_string(const tesk2_message* msg, uint16_t offset, char* destination,
+                                    size_t* length);
+
+// Appends the terminated UTF-16 string `text`, one u32 per unit and a u32
+// zero, and reports the offset of its first value.
+kes_result tesk2_message_put_wstring(tesk2_message* msg, const char16_t* text, uint16_t* offset);
+
+// Reads the wide string at `offset` (a multiple of 4). `length` is in: the
+// capacity of `destination` in units (at least 1); out: the number of units
+// read. Reading stops at capacity - 1 units, at the end of the used body, or
+// at a value whose low 16 bits are zero (the unit kept would end the text
+// anyway); the copy is always terminated and nothing past the terminator is
+// written.
+kes_result tesk2_message_get_wstring(const tesk2_message* msg, uint16_t offset,
+                                     char16_t* destination, size_t* length);
+
+// Appends a run of `count` bytes (zeros when `bytes` is missing); a count of 0
+// is KES_INVALIDPARAMETER. `offset`, when given, receives its offset.
+kes_result tesk2_message_put_bytes(tesk2_message* msg, uint16_t count, const uint8_t* bytes,
+                                   uint16_t* offset);
+
+// Checks the run of `count` bytes at `offset` and copies it into `destination`
+// when one is given. A count of 0 or a run ending past the used body is
+// KES_INVALIDPARAMETER.
+kes_result tesk2_message_get_bytes(const tesk2_message* msg, uint16_t offset, uint16_t count,
+                                   uint8_t* destination);
