@@ -79,8 +79,12 @@ void onConnection(qel_client* client) {
 
 // An answer that does not decode leaves the stored record as it was: storing
 // a zeroed or half-read record as valid would make the panel build its next
-// configuration from garbage.
+// configuration from garbage. Nor is a record taken while disconnected: the
+// records describe a live connection and are cleared when it ends.
 void onConnectAnswer(qel_client* client, const tesk2_message* answer) {
+    if (client->status != TESK2_CONNECTED) {
+        return; // a refused connect: records are valid only while connected
+    }
     qel_info info;
     kes_result result = qel_info_decode(answer, &info);
     if (result != KES_SUCCESS) {
@@ -97,6 +101,14 @@ void onStateAnswer(qel_client* client, const tesk2_message* answer) {
     if (answer == nullptr) {
         kes_log_printf(log, KES_LOG_ERROR,
                        "%s: SET_CONFIG/CLEAR_SYSTEM_ERROR failed: no response\n", k_on_event);
+        return;
+    }
+    if (client->status != TESK2_CONNECTED) {
+        // A stray answer after the connection was lost: records become valid
+        // again only after a new connect, so the state it carries is not taken.
+        kes_log_printf(log, KES_LOG_WARNING,
+                       "%s: SET_CONFIG/CLEAR_SYSTEM_ERROR answer while disconnected: ignored\n",
+                       k_on_event);
         return;
     }
     uint16_t status = tesk2_message_status(answer);

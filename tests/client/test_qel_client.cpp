@@ -184,9 +184,49 @@ TEST_F(ManagerClientTest, ARefusedConnectReportsOnlyTheConnection) {
     ASSERT_EQ(process(), KES_SUCCESS);
     EXPECT_EQ(m_events, (Events{QEL_CLIENT_EVENT_CONNECTION, QEL_CLIENT_EVENT_REQUEST_DONE}));
     EXPECT_EQ(m_client->status, TESK2_DISCONNECTED);
-    EXPECT_EQ(m_client->flags, 0u) << "an answer without an info body stores nothing";
+    EXPECT_EQ(m_client->flags, 0u);
+}
+
+TEST_F(ManagerClientTest, ARefusalCarryingAnInfoStoresNothing) {
+    ASSERT_EQ(qel_client_connect(m_client), KES_SUCCESS);
+    Datagram d;
+    ASSERT_TRUE(m_manager.receive(d));
+    m_manager.reply(d, TESK2_STATUS_TOO_MANY_CLIENTS, infoBody());
+    ASSERT_EQ(process(), KES_SUCCESS);
+    EXPECT_EQ(m_client->status, TESK2_DISCONNECTED);
+    EXPECT_EQ(m_client->flags, 0u) << "records are valid only while connected";
+}
+
+TEST_F(ManagerClientTest, AnAnswerToAConnectWithoutABodyLogsAndKeepsTheInfo) {
+    ASSERT_EQ(qel_client_connect(m_client), KES_SUCCESS);
+    Datagram d;
+    ASSERT_TRUE(m_manager.receive(d));
+    m_manager.reply(d, TESK2_STATUS_RESPONSE);
+    ASSERT_EQ(process(), KES_SUCCESS);
+    EXPECT_EQ(m_client->status, TESK2_CONNECTED);
+    EXPECT_EQ(m_client->flags, 0u);
     EXPECT_TRUE(logged("Error qel_client_on_event: Error reading info: invalid parameter: "
                        "(0x0003=INVALIDPARAMETER)"));
+    EXPECT_EQ(m_events, (Events{QEL_CLIENT_EVENT_CONNECTION, QEL_CLIENT_EVENT_CONNECTION,
+                                QEL_CLIENT_EVENT_REQUEST_DONE}));
+}
+
+TEST_F(ManagerClientTest, AStrayAnswerAfterTheConnectionWasLostStoresNoState) {
+    TestClock clock;
+    connect();
+    Datagram d = setConfig(sampleConfig());
+    clock.advance(32);
+    ASSERT_EQ(tesk2_client_process(m_client->protocol), KES_SUCCESS);
+    ASSERT_EQ(m_client->status, TESK2_DISCONNECTED);
+    m_events.clear();
+    // A CONNECT-coded answer reaches the owner in any state.
+    m_manager.send(TESK2_STATUS_OPCODE_ERROR, d.seqnum, TESK2_OPCODE_CONNECT,
+                   stateBody(sampleState()));
+    ASSERT_EQ(process(), KES_SUCCESS);
+    EXPECT_EQ(m_client->flags, 0u);
+    EXPECT_EQ(m_events, Events{QEL_CLIENT_EVENT_REQUEST_DONE});
+    EXPECT_TRUE(logged("Warning qel_client_on_event: SET_CONFIG/CLEAR_SYSTEM_ERROR answer while "
+                       "disconnected: ignored"));
 }
 
 TEST_F(ManagerClientTest, SendsAValidConfigurationAndTakesTheAnsweredState) {
