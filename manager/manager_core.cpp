@@ -71,14 +71,6 @@ bool wideNameEquals(const char16_t* field, size_t capacity, const std::u16string
     return std::memcmp(field, expected, capacity * sizeof(char16_t)) == 0;
 }
 
-// The body size an options record needs, or 0 when it does not fit.
-bool encodes(const qel_options& options) {
-    tesk2_message message;
-    tesk2_message_init(&message);
-    tesk2_message_set_header(&message, QEL_MANAGER_PROTOCOL, QEL_EVENT_OPTIONS);
-    return qel_options_encode(&options, &message) == KES_SUCCESS;
-}
-
 } // namespace
 
 std::string managerAddressText(const kes_address& address) {
@@ -117,7 +109,7 @@ qel_info ManagerCore::info() {
 }
 
 bool ManagerCore::optionsFit(const qel_options& options) {
-    return encodes(options);
+    return optionsFitOneMessage(options);
 }
 
 bool ManagerCore::validApartFromInterface(const qel_options& options, const qel_config& config) {
@@ -484,7 +476,7 @@ void ManagerCore::offerInterfaces(const std::vector<ManagerInterface>& interface
                                                      interfaces.size(), QEL_OPTIONS_LIST_MAX)));
     qel_options candidate = m_options;
     fillOptionsInterfaces(offered, candidate);
-    while (!offered.empty() && !encodes(candidate)) {
+    while (!offered.empty() && !optionsFitOneMessage(candidate)) {
         offered.pop_back();
         fillOptionsInterfaces(offered, candidate);
     }

@@ -1,6 +1,8 @@
 // The status JSON of `qel-manager ctl status`.
 #include "manager_status.h"
 
+#include "options_file.h"
+
 #include "kes_text.h"
 #include "qel_records.h"
 
@@ -12,39 +14,8 @@ namespace {
 
 using nlohmann::json;
 
-void appendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 std::string narrow(const char* text, size_t capacity) {
     return std::string(text, strnlen(text, capacity));
-}
-
-std::string macText(const uint8_t* mac) {
-    char text[18];
-    kes_snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
-                 mac[4], mac[5]);
-    return text;
-}
-
-std::string ipText(const uint8_t* ip) {
-    char text[16];
-    kes_snprintf(text, sizeof text, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
-    return text;
 }
 
 json configJson(const qel_config& config) {
@@ -55,7 +26,7 @@ json configJson(const qel_config& config) {
         {"channels", config.channels},
         {"interface",
          {{"name", managerUtf16ToUtf8(config.interface.name, QEL_INTERFACE_NAME_SIZE)},
-          {"mac", macText(config.interface.mac)}}},
+          {"mac", formatMac(config.interface.mac)}}},
         {"sample_rate_hz", config.sample_rate_hz},
         {"sample_format", config.sample_format},
         {"latency", narrow(config.latency, sizeof config.latency)},
@@ -70,19 +41,11 @@ json configJson(const qel_config& config) {
 } // namespace
 
 std::string managerUtf16ToUtf8(const char16_t* text, size_t capacity) {
-    std::string out;
-    for (size_t i = 0; i < capacity && text[i] != 0; ++i) {
-        uint32_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < capacity && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            unit = 0xFFFD;
-        }
-        appendUtf8(out, unit);
+    size_t length = 0;
+    while (length < capacity && text[length] != 0) {
+        ++length;
     }
-    return out;
+    return utf16ToUtf8(std::u16string(text, length));
 }
 
 std::string managerStatusJson(const ManagerCore& core, uint16_t port) {
@@ -97,10 +60,10 @@ std::string managerStatusJson(const ManagerCore& core, uint16_t port) {
     for (const auto& offered : core.interfaces()) {
         interfaces.push_back(
             {{"name", managerUtf16ToUtf8(offered.name.c_str(), offered.name.size() + 1)},
-             {"mac", macText(offered.mac)},
+             {"mac", formatMac(offered.mac)},
              {"link_up", offered.linkUp},
              {"speed_mbps", offered.speedMbps},
-             {"ip_address", ipText(offered.ipv4)}});
+             {"ip_address", formatIpv4(offered.ipv4)}});
     }
 
     kes_time now{};
@@ -126,7 +89,7 @@ std::string managerStatusJson(const ManagerCore& core, uint16_t port) {
           {"system_error_name", errorName != nullptr ? errorName : "?"},
           {"link_up", state.link_up != 0},
           {"link_speed", state.link_speed},
-          {"ip_address", ipText(state.ip_address)},
+          {"ip_address", formatIpv4(state.ip_address)},
           {"device_name", narrow(state.device_name, sizeof state.device_name)},
           {"dll_process_name",
            managerUtf16ToUtf8(state.dll_process_name, QEL_DLL_PROCESS_NAME_SIZE)}}},
