@@ -28,16 +28,12 @@ function(qel_add_test name)
   endif()
   qel_set_warnings(${name})
 
-  set(locks "")
-  if(T_PORT_LOCK)
-    list(APPEND locks manager_port_8899)
-  endif()
-  if(T_DISPLAY_LOCK)
-    list(APPEND locks x_display)
-  endif()
   set(props LABELS ${T_LAYER} TIMEOUT ${T_TIMEOUT})
-  if(locks)
-    list(APPEND props RESOURCE_LOCK "${locks}")
+  # The fixed manager port and the shared X display are one lock: a test that
+  # needs both must hold both at once, and a discovered test's property takes
+  # a single value.
+  if(T_PORT_LOCK OR T_DISPLAY_LOCK)
+    list(APPEND props RESOURCE_LOCK qel_port_8899_and_display)
   endif()
   gtest_discover_tests(${name}
     TEST_PREFIX "${T_LAYER}."

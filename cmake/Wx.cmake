@@ -16,6 +16,9 @@ function(qel_wx_target name libs)
   foreach(flag IN LISTS cxxflags)
     if(flag MATCHES "^-I(.*)")
       list(APPEND includes "${CMAKE_MATCH_1}")
+    elseif(flag MATCHES "^-DwxUSE_GUI=0$")
+      # Said by the base flags only; passed on it would hide the GUI classes
+      # from every target that links a base-only library together with core.
     elseif(flag MATCHES "^-D(.*)")
       list(APPEND definitions "${CMAKE_MATCH_1}")
     else()

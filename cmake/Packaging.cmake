@@ -1,0 +1,94 @@
+# Installation and the Debian package.
+#
+# The panel finds its pictures next to its executable (in res/) and makes the
+# executable's directory its working directory, so the programs live in a
+# private directory with the pictures beside them, and bin/ holds links:
+#
+#   bin/qel-panel, bin/qel-manager            links to lib/qelvane/...
+#   lib/qelvane/qel-panel, qel-manager        the programs
+#   lib/qelvane/res                           link to share/qelvane/res
+#   share/qelvane/res/*.png                   the pictures
+#   share/applications/qelvane.desktop        the desktop entry
+#   share/icons/hicolor/<n>x<n>/apps/qelvane.png, scalable/apps/qelvane.svg
+#
+# A start through the link is the same executable to the single-instance
+# rule: the kernel reports the program's real path.
+#
+#   cmake --install build [--prefix DIR]
+#   cd build && cpack -G DEB
+include(GNUInstallDirs)
+
+set(QEL_INSTALL_PRIVATEDIR "lib/qelvane" CACHE STRING
+  "Directory, relative to the prefix, of the programs and their pictures")
+set(QEL_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/qelvane")
+
+install(TARGETS qel-panel qel-manager RUNTIME DESTINATION ${QEL_INSTALL_PRIVATEDIR})
+
+file(GLOB qel_install_pictures CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/*.png)
+install(FILES ${qel_install_pictures} DESTINATION ${QEL_INSTALL_DATADIR}/res)
+
+install(FILES ${PROJECT_SOURCE_DIR}/res/qelvane.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+foreach(size IN ITEMS 16 24 32 48 256)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/qel_icon-${size}.png
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+    RENAME qelvane.png)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/res/src/qel_icon-256.svg
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+  RENAME qelvane.svg)
+
+# Relative links, made under DESTDIR too (the package is staged that way).
+function(qel_install_link link target)
+  install(CODE "
+    set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${link}\")
+    get_filename_component(dir \"\${link}\" DIRECTORY)
+    file(MAKE_DIRECTORY \"\${dir}\")
+    file(REMOVE \"\${link}\")
+    message(STATUS \"Installing: \${link} -> ${target}\")
+    file(CREATE_LINK \"${target}\" \"\${link}\" SYMBOLIC)
+  ")
+endfunction()
+
+file(RELATIVE_PATH qel_bin_to_private
+  /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QEL_INSTALL_PRIVATEDIR})
+file(RELATIVE_PATH qel_private_to_data /prefix/${QEL_INSTALL_PRIVATEDIR} /prefix/${QEL_INSTALL_DATADIR})
+qel_install_link(${CMAKE_INSTALL_BINDIR}/qel-panel ${qel_bin_to_private}/qel-panel)
+qel_install_link(${CMAKE_INSTALL_BINDIR}/qel-manager ${qel_bin_to_private}/qel-manager)
+qel_install_link(${QEL_INSTALL_PRIVATEDIR}/res ${qel_private_to_data}/res)
+
+# ---- the Debian package ----------------------------------------------------
+set(CPACK_PACKAGE_NAME "qelvane")
+set(CPACK_PACKAGE_VENDOR "Qelvane")
+set(CPACK_PACKAGE_CONTACT "Qelvane developers <dev@qelvane.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel of the Qelvane virtual sound card")
+set(CPACK_PACKAGE_DESCRIPTION "\
+The desktop control panel of the Qelvane virtual sound card, which carries
+a computer's audio to and from Lirva audio-network devices. It talks to the
+QEL Manager service on 127.0.0.1:8899, shows the sound card's state and
+sends the user's settings.
+.
+The package also holds qel-manager, a stand-in manager service that lets
+the panel run without the real one.")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "qelvane")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "sound")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://help.qelvane.example/")
+# dpkg-shlibdeps finds and versions every shared library the programs use,
+# the toolkit's among them; without it the list is written out.
+find_program(QEL_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(QEL_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libwxbase3.2-1 (>= 3.2.2), libwxgtk3.2-1 (>= 3.2.2), \
+libgtk-3-0 (>= 3.24), libc6 (>= 2.34), libgcc-s1 (>= 3.3.1), libstdc++6 (>= 11)")
+endif()
+# The help button opens the user guide in the desktop's browser.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+
+include(CPack)

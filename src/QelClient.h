@@ -1,0 +1,126 @@
+// The one object through which the windows talk to the manager. It owns the
+// manager client record, the info, options and state objects that wrap the
+// records the manager sends, and the thread that watches the manager socket;
+// it keeps the listeners that want to hear about changes. At start-up it
+// drives the manager client itself in three waits; afterwards the client
+// thread wakes the GUI thread, which processes under m_mutex.
+#pragma once
+
+#include "kes_env.h"
+#include "kes_result.h"
+#include "kes_socket.h"
+#include "kes_time.h"
+#include "qel_client.h"
+
+#include <wx/thread.h>
+
+#include <atomic>
+#include <vector>
+
+class QelClientListener;
+class QelClientThread;
+class QelConfig;
+class QelFactory;
+class QelInfo;
+class QelOptions;
+class QelState;
+class wxEvtHandler;
+
+// The longest each start-up wait takes.
+constexpr kes_time QEL_STARTUP_WAIT{5, 500000};
+
+// What the client thread needs to know for one pass, taken under m_mutex.
+// Only connectionStatus is filled while the manager client is disconnected.
+struct QelClientWaitInfo {
+    int connectionStatus;  // 0 disconnected, 1 connecting, 2 connected
+    kes_socket socket;     // the manager socket
+    kes_time nextDeadline; // next keepalive action; {0, 0} when none
+    int processingPending; // a posted processing event is not handled yet
+};
+
+class QelClient {
+public:
+    explicit QelClient(QelFactory* factory);
+    QelClient(const QelClient&) = delete;
+    QelClient& operator=(const QelClient&) = delete;
+    // Deletes the model objects and frees the manager client record.
+    // stop() must have run before; a thread object still held is joined and
+    // released here all the same.
+    virtual ~QelClient();
+
+    // Creates the manager client record for `env` into *client.
+    virtual kes_result initManagerClient(kes_env* env, qel_client** client) = 0;
+
+    // Where initManagerClient stores the record: the start-up passes it.
+    qel_client** getManagerClientAddress() { return &m_managerClient; }
+
+    // Start-up, in this order, on the main thread.
+    kes_result createModel();
+    kes_result connect();
+    kes_result waitForConnection();
+    kes_result waitForOptions();
+    kes_result waitForState();
+
+    // Appends; the same listener may be added twice and is then told twice.
+    void addListener(QelClientListener* listener);
+    // Removes the first occurrence; nothing happens when there is none.
+    void removeListener(QelClientListener* listener);
+
+    // The objects, or null while the manager client holds no valid record.
+    QelInfo* getInfo() const;
+    QelOptions* getOptions() const;
+    QelState* getState() const;
+    qel_client* getManagerClient() const { return m_managerClient; }
+
+    // Converts the configuration against the current options and sends it;
+    // KES_INVALIDDATA, with nothing sent, when it does not convert.
+    kes_result setConfig(const QelConfig& config);
+
+    // A notification of the manager client (a QelClientEvent code): updates
+    // the model objects, then tells every listener.
+    void onManagerEvent(int code);
+    static void managerCallback(qel_client* client, QelClientEvent event);
+
+    // GUI thread. startThread: KES_INVALIDSTATE while a thread runs.
+    kes_result startThread(wxEvtHandler* frame);
+    // Ends and joins the client thread, removes the owner callback and sends
+    // DISCONNECT. Never called with m_mutex held.
+    void stop();
+    // Handles one QEL_EVT_CLIENT event; the result of the processing, if any.
+    kes_result onThreadEvent();
+
+    // Client thread.
+    kes_result getWaitInfo(QelClientWaitInfo* info);
+    void requestProcessing(wxEvtHandler* frame);
+    void reportLostContact(wxEvtHandler* frame);
+
+private:
+    friend class QelClientThread;
+
+    kes_result waitFor(uint32_t (*condition)(const qel_client* client));
+    void checkConnectionLoss();
+    void postClientEvent(wxEvtHandler* frame);
+    void releaseThread();
+
+    // The running client thread: set by startThread, cleared by the thread
+    // as its last act (and by releaseThread). Atomic, because the GUI thread
+    // reads it while the client thread may be clearing it; no lock is taken
+    // for it, so stop never needs m_mutex.
+    std::atomic<QelClientThread*> m_thread;
+    std::vector<QelClientListener*> m_listeners;
+    QelFactory* m_factory;
+    qel_client* m_managerClient;
+    wxMutex m_mutex;
+    // Set by the client thread under m_mutex and tested by the GUI thread
+    // before it locks, so both are atomic.
+    std::atomic<int> m_processingPending;
+    std::atomic<int> m_lostContact;
+    QelInfo* m_info;
+    QelOptions* m_options;
+    QelState* m_state;
+    // The joinable thread object, owned from startThread until releaseThread
+    // joins and deletes it (from stop, from the next startThread, or from the
+    // destructor): the one place the object is released, whether the thread
+    // was asked to end or ended by itself. GUI thread only.
+    QelClientThread* m_threadObject;
+};

@@ -1,0 +1,31 @@
+// Reports the manager's system errors: a new error code in the state is shown
+// in a message box, then the manager is asked to clear it, so that one fault
+// is reported once and a fault that comes back is reported again.
+#pragma once
+
+#include "QelClientListener.h"
+
+#include <cstdint>
+
+class QelClient;
+
+class QelErrors : public QelClientListener {
+public:
+    // Registers itself as a listener of `client` (not owned).
+    explicit QelErrors(QelClient* client);
+    QelErrors(const QelErrors&) = delete;
+    QelErrors& operator=(const QelErrors&) = delete;
+    // Unregisters itself.
+    ~QelErrors() override;
+
+    void onClientEvent(int code) override;
+
+    // Compares the state's error code with the last one seen and reports a
+    // change to a non-zero code.
+    virtual void checkSystemError();
+
+private:
+    QelClient* m_client;
+    uint16_t m_lastSystemError; // 0: no error
+    bool m_clearPending;        // CLEAR SYSTEM ERROR is owed until a request completes
+};

@@ -1,0 +1,401 @@
+#include "QelGuiPanel.h"
+
+#include "QelAsioConfig.h"
+#include "QelClient.h"
+#include "QelConfig.h"
+#include "QelFactory.h"
+#include "QelImageManager.h"
+#include "QelInfo.h"
+#include "QelMessageBox.h"
+#include "QelOptions.h"
+#include "QelRecordText.h"
+#include "QelState.h"
+
+#include "qel_client.h"
+#include "qel_records.h"
+
+#include <wx/debug.h>
+#include <wx/utils.h>
+
+#include <cstdio>
+#include <memory>
+
+// The documentation server's host comes from the build (QEL_HELP_HOST).
+#ifndef QEL_HELP_HOST
+#error "QEL_HELP_HOST must name the host of the documentation web server"
+#endif
+
+namespace {
+
+const wxChar* const k_powerImageNames[] = {
+    wxT("dpi90-power-grey"),
+    wxT("dpi90-power-grey-pressed"),
+    wxT("dpi90-power-green"),
+    wxT("dpi90-power-green-pressed"),
+};
+
+const wxChar* const k_networkImageNames[] = {
+    wxT("dpi90-ethernet-nc"),           wxT("dpi90-ethernet-nc"),
+    wxT("dpi90-ethernet-100m-badness"), wxT("dpi90-ethernet-1g-badness"),
+    wxT("dpi90-ethernet-100m"),         wxT("dpi90-ethernet-1g"),
+};
+
+const char k_interfaceWarning[] =
+    "You have changed the audio interface of your Qelvane. A reboot is required for this "
+    "changed to be applied. Please reboot your PC before continuing.";
+
+const char k_latencyWarning[] =
+    "You have changed the latency setting of your Qelvane. Any Lirva-enabled devices currently "
+    "receiving audio from this Qelvane will require their subscriptions to be reset. Please use "
+    "the Lirva Controller to unsubscribe / re-subscribe all relevant subscriptions, or if easier "
+    "restart each receiving device.";
+
+bool launchDefaultBrowser(const wxString& url, int flags) {
+    return wxLaunchDefaultBrowser(url, flags);
+}
+
+QelBrowserLauncher g_browserLauncher = &launchDefaultBrowser;
+
+// The selected item's text, or the empty text when nothing is selected.
+wxString selectedText(const wxChoice* choice) {
+    const int selection = choice->GetSelection();
+    return selection == wxNOT_FOUND ? wxString() : choice->GetString(selection);
+}
+
+// Selects the first item whose text equals `text` exactly (the toolkit's own
+// lookup ignores case); false, with the selection untouched, when none does.
+bool selectExactly(wxChoice* choice, const wxString& text) {
+    const unsigned int count = choice->GetCount();
+    for (unsigned int i = 0; i < count; ++i) {
+        if (choice->GetString(i) == text) {
+            choice->SetSelection(static_cast<int>(i));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool sameItems(const wxChoice* choice, const wxArrayString& list) {
+    if (choice->GetCount() != list.GetCount()) {
+        return false;
+    }
+    for (unsigned int i = 0; i < choice->GetCount(); ++i) {
+        if (choice->GetString(i) != list[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isZeroAddress(const uint8_t* address) {
+    for (size_t i = 0; i < QEL_IP_ADDRESS_SIZE; ++i) {
+        if (address[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// 0: no state or link down; 1: up without an address; 2: up with one.
+int linkState(const qel_state* record) {
+    if (record == nullptr || record->link_up == 0) {
+        return 0;
+    }
+    return isZeroAddress(record->ip_address) ? 1 : 2;
+}
+
+// The audio interface ("ASIO", "WDM") of a configuration of the ASIO family;
+// empty for any other configuration and without one.
+wxString audioInterfaceOf(const QelConfig* config) {
+    const QelAsioConfig* asio = dynamic_cast<const QelAsioConfig*>(config);
+    return asio != nullptr ? asio->m_audioInterface : wxString();
+}
+
+// Shows a warning box; the user can only acknowledge it.
+void warn(const wxString& text) {
+    qelMessageBox(wxICON_WARNING, text, QEL_CAPTION_WARNING);
+}
+
+} // namespace
+
+void fillChoice(wxChoice* choice, const wxArrayString* list) {
+    const wxString selected = selectedText(choice);
+    if (list == nullptr) {
+        choice->Clear();
+    } else if (!sameItems(choice, *list)) {
+        choice->Clear();
+        choice->Append(*list);
+    }
+    if (!selectExactly(choice, selected)) {
+        choice->SetSelection(wxNOT_FOUND);
+    }
+}
+
+wxString qelUserGuideUrl() {
+    return wxString::FromUTF8("http://" QEL_HELP_HOST "/GA/qel/userguide/webhelp/");
+}
+
+QelBrowserLauncher qelSetBrowserLauncher(QelBrowserLauncher launcher) {
+    QelBrowserLauncher previous = g_browserLauncher;
+    g_browserLauncher = launcher != nullptr ? launcher : &launchDefaultBrowser;
+    return previous;
+}
+
+QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platformName,
+                   QelImageManager* images)
+    : QelPanelGen(parent, wxID_ANY, wxDefaultPosition, wxSize(595, -1), wxTAB_TRAVERSAL),
+      m_factory(factory), m_client(nullptr), m_powerOn(false) {
+    if (images != nullptr) {
+        // A picture that cannot be loaded stays empty.
+        for (int i = 0; i < POWER_IMAGES; ++i) {
+            images->loadBitmap(m_powerImages[i], wxString(k_powerImageNames[i]) + wxT(".png"),
+                               wxBITMAP_TYPE_PNG);
+        }
+        for (int i = 0; i < NETWORK_IMAGES; ++i) {
+            images->loadBitmap(m_networkImages[i], wxString(k_networkImageNames[i]) + wxT(".png"),
+                               wxBITMAP_TYPE_PNG);
+        }
+    }
+    m_powerButton->SetBitmapLabel(m_powerImages[POWER_OFF]);
+    m_powerButton->SetBitmapPressed(m_powerImages[POWER_OFF_PRESSED]);
+    m_networkBitmap->SetBitmap(m_networkImages[0]);
+
+    if (platformName.empty()) {
+        m_platformButton->Hide();
+    } else {
+        m_platformButton->SetLabel(platformName);
+    }
+
+    // The two picture buttons have no text: their names and tips say what
+    // they do, for the screen reader as for the mouse.
+    m_powerButton->SetName(wxT("Power"));
+    m_powerButton->SetToolTip(wxT("Start or stop the Qelvane"));
+    m_helpButton->SetName(wxT("Help"));
+    m_helpButton->SetToolTip(wxT("Open the online user guide in your web browser"));
+    // The empty square beside the content only keeps the layout in shape;
+    // the tab key should not stop on it. An empty panel takes the focus
+    // itself, and only a disabled one never does; it shows nothing either way.
+    m_spacerPanel->Disable();
+
+    m_notebook->SetSelection(0);
+    m_settingsPage->Layout(); // the platform button's new label or its absence
+}
+
+QelPanel::~QelPanel() {
+    if (m_client != nullptr) {
+        m_client->removeListener(this);
+    }
+}
+
+void QelPanel::setClient(QelClient* client) {
+    if (client == m_client) {
+        return;
+    }
+    if (m_client != nullptr) {
+        m_client->removeListener(this);
+    }
+    m_client = client;
+    if (client == nullptr) {
+        setInfo(nullptr);
+        setOptionsState(nullptr, nullptr);
+        return;
+    }
+    client->addListener(this);
+    setInfo(client->getInfo());
+    setOptionsState(client->getOptions(), client->getState());
+}
+
+void QelPanel::setInfo(const QelInfo* info) {
+    m_versionText->SetLabelText(info != nullptr ? info->getVersion() : wxString(wxT("?")));
+    m_aboutPage->Layout();
+}
+
+void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
+    const QelConfig* config = state != nullptr ? state->getConfig() : nullptr;
+    const qel_state* record = state != nullptr ? state->getRecord() : nullptr;
+    const bool enabled = record == nullptr || record->config_lock_flags == 0;
+
+    std::fprintf(stderr, "%s(%p,%p)\n", "QelPanel::setOptionsState",
+                 static_cast<const void*>(options), static_cast<const void*>(state));
+
+    struct ChoiceSource {
+        wxChoice* choice;
+        const wxArrayString* list;
+        const wxString* text;
+    };
+    const ChoiceSource choices[] = {
+        {m_networkChoice, options != nullptr ? &options->getInterfaces() : nullptr,
+         config != nullptr ? &config->m_interfaceName : nullptr},
+        {m_sampleRateChoice, options != nullptr ? &options->getSampleRates() : nullptr,
+         config != nullptr ? &config->m_sampleRate : nullptr},
+        {m_encodingChoice, options != nullptr ? &options->getSampleFormats() : nullptr,
+         config != nullptr ? &config->m_sampleFormat : nullptr},
+        {m_latencyChoice, options != nullptr ? &options->getLatencies() : nullptr,
+         config != nullptr ? &config->m_latency : nullptr},
+    };
+    for (const ChoiceSource& source : choices) {
+        fillChoice(source.choice, source.list);
+        if (source.text == nullptr) {
+            source.choice->SetSelection(wxNOT_FOUND);
+        } else {
+            selectExactly(source.choice, *source.text);
+        }
+    }
+
+    if (config != nullptr) {
+        const uint8_t* mac = config->m_interfaceMac;
+        m_macText->SetLabelText(wxString::Format(wxT("%02x:%02x:%02x:%02x:%02x:%02x"), mac[0],
+                                                 mac[1], mac[2], mac[3], mac[4], mac[5]));
+    } else {
+        m_macText->SetLabelText(wxT("00:00:00:00:00:00"));
+    }
+
+    m_powerOn = config != nullptr && config->m_wantToRun;
+    m_powerButton->SetBitmapLabel(m_powerImages[m_powerOn ? POWER_ON : POWER_OFF]);
+    m_powerButton->SetBitmapPressed(
+        m_powerImages[m_powerOn ? POWER_ON_PRESSED : POWER_OFF_PRESSED]);
+
+    const int gigabit = record != nullptr && record->link_speed >= 1000 ? 1 : 0;
+    m_networkBitmap->SetBitmap(m_networkImages[2 * linkState(record) + gigabit]);
+
+    m_powerButton->Enable(record == nullptr ||
+                          record->system_error != QEL_SYSTEM_ERROR_INVALID_CONFIG);
+
+    m_platformButton->Enable(enabled);
+    m_advancedButton->Enable(enabled);
+    m_sampleRateChoice->Enable(enabled);
+    m_latencyChoice->Enable(enabled);
+    m_networkChoice->Enable(enabled);
+    // A single sample format leaves nothing to choose.
+    m_encodingChoice->Enable(enabled && m_encodingChoice->GetCount() >= 2);
+
+    if (record == nullptr || isZeroAddress(record->ip_address)) {
+        m_ipText->SetLabelText(wxT("No Address"));
+    } else {
+        const uint8_t* ip = record->ip_address;
+        m_ipText->SetLabelText(wxString::Format(wxT("%u.%u.%u.%u"), ip[0], ip[1], ip[2], ip[3]));
+    }
+
+    m_settingsPage->Layout();
+}
+
+void QelPanel::applyToConfig(QelConfig& config) {
+    const QelOptions* options = m_client != nullptr ? m_client->getOptions() : nullptr;
+    if (options != nullptr) {
+        config.m_interfaceName = selectedText(m_networkChoice);
+        const qel_interface* entry = nullptr;
+        char16_t name[QEL_INTERFACE_NAME_SIZE];
+        // A name too long for the record names no offered interface.
+        if (qelTextToUtf16(config.m_interfaceName, name, QEL_INTERFACE_NAME_SIZE)) {
+            entry = qel_options_find_interface_by_name(options->getRecord(), name);
+        }
+        for (size_t i = 0; i < QEL_MAC_SIZE; ++i) {
+            config.m_interfaceMac[i] = entry != nullptr ? entry->mac[i] : 0;
+        }
+    }
+    config.m_sampleRate = selectedText(m_sampleRateChoice);
+    config.m_sampleFormat = selectedText(m_encodingChoice);
+    config.m_latency = selectedText(m_latencyChoice);
+    config.m_wantToRun = m_powerOn;
+}
+
+void QelPanel::apply() {
+    wxCHECK_RET(m_factory != nullptr, wxT("src/QelGuiPanel: apply needs the factory"));
+    wxCHECK_RET(m_client != nullptr, wxT("src/QelGuiPanel: apply needs the client"));
+
+    QelOptions* options = m_client->getOptions();
+    if (options == nullptr) {
+        return;
+    }
+    std::unique_ptr<QelConfig> config(m_factory->createConfig());
+    if (!config) {
+        return;
+    }
+    const QelState* state = m_client->getState();
+    if (state != nullptr) {
+        config->copyFrom(state->getConfig());
+    }
+    applyToConfig(*config);
+
+    const unsigned int limit = options->getMaxChannels(config->m_sampleRate);
+    const unsigned int channels = qelParseLeadingNumber(config->m_channels).value_or(0);
+    if (channels > limit) {
+        config->m_channels = wxString::Format(wxT("%u"), limit);
+        warn(wxString::Format(wxT("Channel count reduced to %s due to sample rate %s"),
+                              config->m_channels, config->m_sampleRate));
+    }
+
+    // Whatever the manager makes of it comes back as its next state.
+    if (config->isValid(options)) {
+        m_client->setConfig(*config);
+    }
+}
+
+void QelPanel::onClientEvent(int code) {
+    if (m_client == nullptr) {
+        return;
+    }
+    switch (code) {
+    case QEL_CLIENT_EVENT_REQUEST_DONE:
+    case QEL_CLIENT_EVENT_OPTIONS:
+    case QEL_CLIENT_EVENT_STATE:
+        setOptionsState(m_client->getOptions(), m_client->getState());
+        break;
+    case QEL_CLIENT_EVENT_INFO:
+        setInfo(m_client->getInfo());
+        break;
+    default:
+        break;
+    }
+}
+
+void QelPanel::OnPowerButton(wxCommandEvent& event) {
+    // The picture follows when the manager reports the new state.
+    m_powerOn = !m_powerOn;
+    apply();
+    event.Skip();
+}
+
+void QelPanel::OnInterfaceChoice(wxCommandEvent& event) {
+    // Compared with the configuration in force before this change is sent.
+    const wxString selected = selectedText(m_interfaceChoice);
+    const QelState* state = m_client != nullptr ? m_client->getState() : nullptr;
+    const wxString current = state != nullptr ? audioInterfaceOf(state->getConfig()) : wxString();
+    apply();
+    if (!current.empty() && current != selected) {
+        warn(wxString::FromUTF8(k_interfaceWarning));
+    }
+    event.Skip();
+}
+
+void QelPanel::OnEncodingChoice(wxCommandEvent& event) {
+    apply();
+    event.Skip();
+}
+
+void QelPanel::OnLatencyChoice(wxCommandEvent& event) {
+    const wxString selected = selectedText(m_latencyChoice);
+    const QelState* state = m_client != nullptr ? m_client->getState() : nullptr;
+    const wxString current = state != nullptr ? state->getConfig()->m_latency : wxString();
+    apply();
+    if (!current.empty() && current != selected) {
+        warn(wxString::FromUTF8(k_latencyWarning));
+    }
+    event.Skip();
+}
+
+void QelPanel::OnNetworkChoice(wxCommandEvent& event) {
+    apply();
+    event.Skip();
+}
+
+void QelPanel::OnAdvancedButton(wxCommandEvent& event) {
+    // The advanced options dialog opens here once it exists.
+    event.Skip();
+}
+
+void QelPanel::OnHelpButton(wxCommandEvent& event) {
+    // The toolkit reports a browser that cannot be started; nothing to add.
+    g_browserLauncher(qelUserGuideUrl(), 0);
+    event.Skip();
+}

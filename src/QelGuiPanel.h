@@ -1,0 +1,92 @@
+// The main panel's behaviour: it shows what the manager offers and reports
+// (audio formats, latencies, network interfaces, link, addresses, running or
+// stopped, the manager's version), follows every change the client announces
+// and turns each user action at once into a whole new configuration that it
+// sends through the client. The ASIO family's panel (QelAsioPanel) extends it.
+#pragma once
+
+#include "QelClientListener.h"
+#include "QelPanelGen.h"
+
+#include <wx/arrstr.h>
+#include <wx/bitmap.h>
+#include <wx/string.h>
+
+class QelClient;
+class QelConfig;
+class QelFactory;
+class QelImageManager;
+class QelInfo;
+class QelOptions;
+class QelState;
+
+// Gives `choice` the items of `list` only when they differ from the items it
+// holds (count or any text, compared case-sensitively), so that an open
+// choice keeps its items while nothing changed. Without a list every item is
+// removed. Afterwards the item with the previously selected text is selected
+// again, or nothing when no item has that text.
+void fillChoice(wxChoice* choice, const wxArrayString* list);
+
+// The address of the online user guide on the maker's documentation server.
+wxString qelUserGuideUrl();
+
+// Opens a web address in the user's default browser; the help button goes
+// through it. `flags` are those of wxLaunchDefaultBrowser.
+using QelBrowserLauncher = bool (*)(const wxString& url, int flags);
+
+// Replaces the launcher and returns the one in use before; null restores the
+// toolkit's default-browser launcher. For the tests, which must not start a
+// browser.
+QelBrowserLauncher qelSetBrowserLauncher(QelBrowserLauncher launcher);
+
+class QelPanel : public QelPanelGen, public QelClientListener {
+public:
+    // A panel for `parent` that makes its configurations with `factory` and
+    // loads its status pictures through `images` (may be null: no pictures).
+    // A non-empty platform name labels the platform button; with an empty
+    // one the button is hidden.
+    QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platformName,
+             QelImageManager* images);
+    // Leaves the client's listeners.
+    ~QelPanel() override;
+
+    // Listens to `client` (null: to none) and shows what it holds. Giving the
+    // client the panel already has does nothing.
+    virtual void setClient(QelClient* client);
+    // Shows the manager's version, or "?" without info.
+    virtual void setInfo(const QelInfo* info);
+    // Shows the offered choices and the state; either may be null.
+    virtual void setOptionsState(QelOptions* options, const QelState* state);
+    // Writes the controls' values into `config`.
+    virtual void applyToConfig(QelConfig& config);
+
+    // Sends the configuration in force with the controls' values, when it is
+    // valid against the options; lowers the channel count first (with a
+    // warning) when the sample rate allows fewer channels. Needs the factory
+    // and the client.
+    void apply();
+
+    void onClientEvent(int code) override;
+
+protected:
+    void OnPowerButton(wxCommandEvent& event) override;
+    void OnInterfaceChoice(wxCommandEvent& event) override;
+    void OnEncodingChoice(wxCommandEvent& event) override;
+    void OnLatencyChoice(wxCommandEvent& event) override;
+    void OnNetworkChoice(wxCommandEvent& event) override;
+    void OnAdvancedButton(wxCommandEvent& event) override;
+    void OnHelpButton(wxCommandEvent& event) override;
+
+    // Pictures of the power button, in this order.
+    enum PowerImage { POWER_OFF, POWER_OFF_PRESSED, POWER_ON, POWER_ON_PRESSED, POWER_IMAGES };
+    // Pictures of the network status: 2 x link state + gigabit, where the
+    // link state is 0 (none or down), 1 (up without an address) or 2 (up with
+    // an address) and gigabit is 1 from 1000 Mbit/s on.
+    static constexpr int NETWORK_IMAGES = 6;
+
+    QelFactory* m_factory; // not owned
+    QelClient* m_client;   // not owned; null until setClient
+    bool m_powerOn;        // want-to-run of the last state shown
+    wxBitmap m_powerImages[POWER_IMAGES];
+    wxBitmap m_networkImages[NETWORK_IMAGES];
+};

@@ -1,0 +1,880 @@
+// The main panel and its ASIO variant, driven through their real windows with
+// a client of a scripted manager: what the controls show, the configurations
+// they send, the warnings, help, listening, and the keyboard.
+#include "QelAsioConfig.h"
+#include "QelAsioFactory.h"
+#include "QelAsioPanel.h"
+#include "QelClient.h"
+#include "QelGuiPanel.h"
+#include "QelImageManager.h"
+#include "QelMessageBox.h"
+#include "QelOptions.h"
+#include "QelRecordText.h"
+#include "QelState.h"
+
+#include "bridge_support.h"
+#include "gui_test_support.h"
+
+#include "kes_text.h"
+#include "qel_codec.h"
+#include "tesk2_client.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/button.h>
+#include <wx/frame.h>
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace qeltest {
+namespace {
+
+using qelguitest::binDir;
+
+const char k_latencyWarning[] =
+    "You have changed the latency setting of your Qelvane. Any Lirva-enabled devices currently "
+    "receiving audio from this Qelvane will require their subscriptions to be reset. Please use "
+    "the Lirva Controller to unsubscribe / re-subscribe all relevant subscriptions, or if easier "
+    "restart each receiving device.";
+const char k_rebootWarning[] =
+    "You have changed the audio interface of your Qelvane. A reboot is required for this changed "
+    "to be applied. Please reboot your PC before continuing.";
+
+Box warning(const std::string& text) {
+    return Box{wxOK | wxICON_WARNING, text, "Warning"};
+}
+
+// Opens the panels' members to the tests.
+template <typename Base> class Open : public Base {
+public:
+    using Base::Base;
+    using Base::m_advancedButton;
+    using Base::m_encodingChoice;
+    using Base::m_helpButton;
+    using Base::m_interfaceChoice;
+    using Base::m_ipText;
+    using Base::m_latencyChoice;
+    using Base::m_macText;
+    using Base::m_networkBitmap;
+    using Base::m_networkChoice;
+    using Base::m_notebook;
+    using Base::m_platformButton;
+    using Base::m_powerButton;
+    using Base::m_powerOn;
+    using Base::m_sampleRateChoice;
+    using Base::m_spacerPanel;
+    using Base::m_statusText;
+    using Base::m_versionText;
+};
+using OpenPanel = Open<QelPanel>;
+using OpenAsioPanel = Open<QelAsioPanel>;
+
+// The items, then "=" and the selected text ("" when none).
+std::string shown(const wxChoice* choice) {
+    std::string text;
+    for (unsigned int i = 0; i < choice->GetCount(); ++i) {
+        text += choice->GetString(i).utf8_string() + ",";
+    }
+    const int at = choice->GetSelection();
+    return text + "=" + (at == wxNOT_FOUND ? "" : choice->GetString(at).utf8_string());
+}
+
+bool showsPicture(const wxBitmap& bitmap, const std::string& name) {
+    wxImage file;
+    EXPECT_TRUE(file.LoadFile(binDir() + wxT("/res/") + wxString::FromUTF8(name) + wxT(".png"),
+                              wxBITMAP_TYPE_PNG));
+    return bitmap.IsOk() && qelguitest::sameOpaquePixels(file, bitmap.ConvertToImage());
+}
+
+std::vector<std::pair<wxString, int>> g_launched;
+bool fakeLauncher(const wxString& url, int flags) {
+    g_launched.emplace_back(url, flags);
+    return true;
+}
+
+std::string diagnostic(const char* operation, const void* options, const void* state,
+                       const char* tail = "") {
+    char line[256];
+    std::snprintf(line, sizeof line, "%s(%p,%p)%s\n", operation, options, state, tail);
+    return line;
+}
+
+// What `run` writes to standard error.
+std::string stderrOf(const std::function<void()>& run) {
+    testing::internal::CaptureStderr();
+    run();
+    return testing::internal::GetCapturedStderr();
+}
+
+size_t refreshes(const std::string& err) {
+    size_t count = 0;
+    for (size_t at = err.find("QelPanel::setOptionsState("); at != std::string::npos;
+         at = err.find("QelPanel::setOptionsState(", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+qel_state asioState(uint16_t lockFlags = 0) {
+    qel_state state = sampleState();
+    state.config.audio_interface = QEL_AUDIO_INTERFACE_ASIO;
+    state.config_lock_flags = lockFlags;
+    return state;
+}
+
+class PanelTest : public BridgeTest {
+protected:
+    void SetUp() override {
+        BridgeTest::SetUp();
+        qelguitest::registerImageHandlers();
+        wxArrayString directories;
+        directories.Add(binDir() + wxT("/"));
+        directories.Add(binDir() + wxT("/res/"));
+        m_images = std::make_unique<QelImageManager>(&directories);
+        m_frame = new wxFrame(nullptr, wxID_ANY, wxT("panel"), wxDefaultPosition, wxSize(595, 400));
+        // What reaches the frame was let pass on by the panel.
+        m_frame->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ++m_passedOn; });
+        m_frame->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { ++m_passedOn; });
+        g_launched.clear();
+    }
+
+    void TearDown() override {
+        qelSetBrowserLauncher(nullptr);
+        delete m_frame; // with the panels, which leave the client's listeners
+        BridgeTest::TearDown();
+    }
+
+    // The layout opens its pictures relative to the program's directory.
+    template <typename P, typename... Rest> P* make(Rest... rest) {
+        qelguitest::CurrentDirectory inBin(binDir());
+        return new P(m_frame, &m_factory, rest...);
+    }
+    OpenPanel* plain() { return make<OpenPanel>(wxString(), m_images.get()); }
+    OpenAsioPanel* asio() { return make<OpenAsioPanel>(m_images.get()); }
+
+    void process() {
+        ASSERT_TRUE(waitReadable(managerClient()->socket));
+        ASSERT_EQ(tesk2_client_process(managerClient()->protocol), KES_SUCCESS);
+    }
+    void sendOptions(const qel_options& options) {
+        m_manager.send(TESK2_STATUS_EVENT, m_seqnum++, QEL_EVENT_OPTIONS, optionsBody(options));
+        ASSERT_NO_FATAL_FAILURE(process());
+    }
+    // The manager answers CONNECT and sends the options only.
+    void connectWithoutState() {
+        ASSERT_EQ(makeClient(), KES_SUCCESS);
+        ASSERT_EQ(m_client->connect(), KES_SUCCESS);
+        Datagram connect;
+        ASSERT_TRUE(m_manager.receive(connect));
+        m_manager.reply(connect, TESK2_STATUS_RESPONSE, infoBody());
+        ASSERT_EQ(m_client->waitForConnection(), KES_SUCCESS);
+    }
+
+    // The SET CONFIG request the panel sent, decoded.
+    void receiveConfig(qel_config* config, Datagram* request = nullptr) {
+        Datagram d;
+        ASSERT_TRUE(m_manager.receive(d)) << "no configuration was sent";
+        ASSERT_EQ(d.opcode, QEL_OPCODE_SET_CONFIG);
+        tesk2_message message;
+        tesk2_message_init(&message);
+        std::memcpy(tesk2_message_data(&message), d.bytes.data(), d.bytes.size());
+        ASSERT_EQ(qel_config_decode(&message, 0, config), KES_SUCCESS);
+        if (request != nullptr) {
+            *request = d;
+        }
+    }
+    void answer(const Datagram& request, const qel_state& state) {
+        m_manager.reply(request, TESK2_STATUS_RESPONSE, stateBody(state));
+        ASSERT_NO_FATAL_FAILURE(process());
+    }
+
+    // The user's actions: SetSelection alone sends no event.
+    static void choose(wxChoice* choice, const char* text) {
+        const int at = choice->FindString(wxString::FromUTF8(text), true);
+        ASSERT_NE(at, wxNOT_FOUND) << text;
+        choice->SetSelection(at);
+        wxCommandEvent event(wxEVT_CHOICE, choice->GetId());
+        event.SetEventObject(choice);
+        event.SetInt(at);
+        choice->GetEventHandler()->ProcessEvent(event);
+    }
+    static void click(wxControl* button) {
+        wxCommandEvent event(wxEVT_BUTTON, button->GetId());
+        event.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(event);
+    }
+
+    // A state other than sampleState(): an unchanged state is no news to the
+    // listeners. The witness listener proves the client did tell.
+    void sendNews() {
+        if (!m_witnessListens) {
+            m_client->addListener(&m_witness);
+            m_witnessListens = true;
+        }
+        m_log.clear();
+        ASSERT_NO_FATAL_FAILURE(sendState(stateWith(QEL_SYSTEM_ERROR_NONE, 100 + m_news++)));
+        ASSERT_EQ(std::vector<std::string>{"witness:4"}, m_log);
+    }
+
+    std::unique_ptr<QelImageManager> m_images;
+    wxFrame* m_frame = nullptr;
+    int m_passedOn = 0;
+    RecordingListener m_witness{&m_log, "witness"};
+    bool m_witnessListens = false;
+    uint32_t m_news = 0;
+};
+
+// ---- construction and display ----------------------------------------------------
+
+TEST_F(PanelTest, Construction) {
+    OpenPanel* panel = plain();
+    EXPECT_FALSE(panel->m_powerOn);
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapLabel(), "dpi90-power-grey"));
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapPressed(), "dpi90-power-grey-pressed"));
+    EXPECT_TRUE(showsPicture(panel->m_networkBitmap->GetBitmap(), "dpi90-ethernet-nc"));
+    EXPECT_FALSE(panel->m_platformButton->IsShown()) << "no platform name";
+    EXPECT_EQ(0, panel->m_notebook->GetSelection());
+    // The picture buttons say what they do.
+    EXPECT_EQ(wxT("Power"), panel->m_powerButton->GetName());
+    EXPECT_EQ(wxT("Start or stop the Qelvane"), panel->m_powerButton->GetToolTipText());
+    EXPECT_EQ(wxT("Help"), panel->m_helpButton->GetName());
+    EXPECT_EQ(wxT("Open the online user guide in your web browser"),
+              panel->m_helpButton->GetToolTipText());
+
+    QelPanel* made;
+    {
+        qelguitest::CurrentDirectory inBin(binDir());
+        made = m_factory.createPanel(m_frame, m_images.get());
+    }
+    ASSERT_NE(nullptr, dynamic_cast<QelAsioPanel*>(made));
+    EXPECT_EQ(m_frame, made->GetParent());
+    wxWindow* platform = wxWindow::FindWindowByLabel(wxT("ASIO"), made);
+    ASSERT_NE(nullptr, dynamic_cast<wxButton*>(platform)) << "the platform button says ASIO";
+    EXPECT_TRUE(platform->IsShown());
+}
+
+TEST_F(PanelTest, PicturesThatCannotBeLoadedStayEmpty) {
+    wxArrayString nowhere;
+    nowhere.Add(binDir() + wxT("/no-such-directory/"));
+    QelImageManager images(&nowhere);
+    OpenPanel* panel = make<OpenPanel>(wxString(), &images);
+    startUp();
+    panel->setClient(m_client.get());
+    EXPECT_FALSE(panel->m_powerButton->GetBitmapLabel().IsOk());
+    EXPECT_FALSE(panel->m_networkBitmap->GetBitmap().IsOk());
+}
+
+TEST_F(PanelTest, ShowsOptionsStateAndVersionAndFollowsTheManager) {
+    OpenPanel* panel = plain();
+    startUp();
+    panel->setClient(m_client.get());
+    EXPECT_EQ("eth0,wlan0,=eth0", shown(panel->m_networkChoice));
+    EXPECT_EQ("44100 Hz,48000 Hz,96000 Hz,=48000 Hz", shown(panel->m_sampleRateChoice));
+    EXPECT_EQ("16 bit,24 bit,=24 bit", shown(panel->m_encodingChoice));
+    EXPECT_EQ("1 ms,2 ms,5 ms,=2 ms", shown(panel->m_latencyChoice));
+    EXPECT_EQ(wxT("00:1b:21:3c:4d:5e"), panel->m_macText->GetLabelText());
+    EXPECT_EQ(wxT("192.168.1.20"), panel->m_ipText->GetLabelText());
+    EXPECT_EQ(wxT("1.4.2b"), panel->m_versionText->GetLabelText());
+    EXPECT_TRUE(panel->m_powerOn);
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapLabel(), "dpi90-power-green"));
+    EXPECT_TRUE(
+        showsPicture(panel->m_powerButton->GetBitmapPressed(), "dpi90-power-green-pressed"));
+
+    qel_state stopped = sampleState();
+    stopped.config.want_to_run = 0;
+    stopped.config.sample_rate_hz = 44100;
+    kes_strlcpy(stopped.config.latency, "High", sizeof stopped.config.latency);
+    ASSERT_NO_FATAL_FAILURE(sendState(stopped));
+    EXPECT_EQ("1 ms,2 ms,5 ms,=5 ms", shown(panel->m_latencyChoice));
+    EXPECT_EQ("44100 Hz,48000 Hz,96000 Hz,=44100 Hz", shown(panel->m_sampleRateChoice));
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapLabel(), "dpi90-power-grey"));
+
+    qel_options fewer = sampleOptions();
+    fewer.latencies.count = 2; // "High" is gone: its text is no item
+    ASSERT_NO_FATAL_FAILURE(sendOptions(fewer));
+    EXPECT_EQ("1 ms,2 ms,=", shown(panel->m_latencyChoice));
+}
+
+TEST_F(PanelTest, NetworkPictureAndAddress) {
+    OpenPanel* panel = plain();
+    startUp();
+    panel->setClient(m_client.get());
+    struct Case {
+        uint32_t linkUp;
+        uint8_t ip[4];
+        uint32_t speed;
+        const char* picture;
+        const wchar_t* address;
+    };
+    const Case cases[] = {
+        {0, {192, 168, 1, 20}, 100, "dpi90-ethernet-nc", L"192.168.1.20"},
+        {0, {192, 168, 1, 20}, 1000, "dpi90-ethernet-nc", L"192.168.1.20"},
+        {1, {0, 0, 0, 0}, 100, "dpi90-ethernet-100m-badness", L"No Address"},
+        {1, {0, 0, 0, 0}, 1000, "dpi90-ethernet-1g-badness", L"No Address"},
+        {1, {10, 2, 3, 254}, 999, "dpi90-ethernet-100m", L"10.2.3.254"},
+        {1, {10, 2, 3, 254}, 1000, "dpi90-ethernet-1g", L"10.2.3.254"},
+    };
+    for (const Case& c : cases) {
+        qel_state state = sampleState();
+        state.link_up = c.linkUp;
+        std::memcpy(state.ip_address, c.ip, sizeof c.ip);
+        state.link_speed = c.speed;
+        ASSERT_NO_FATAL_FAILURE(sendState(state));
+        EXPECT_EQ(wxString(c.address), panel->m_ipText->GetLabelText());
+        for (const Case& other : cases) { // the pictures differ: exactly one matches
+            EXPECT_EQ(std::strcmp(other.picture, c.picture) == 0,
+                      showsPicture(panel->m_networkBitmap->GetBitmap(), other.picture))
+                << "link " << c.linkUp << ", speed " << c.speed << ": " << other.picture;
+        }
+    }
+}
+
+TEST_F(PanelTest, WhatIsEnabled) {
+    OpenAsioPanel* panel = asio();
+    startUp(asioState());
+    panel->setClient(m_client.get());
+    const std::vector<wxWindow*> configuration{panel->m_interfaceChoice, panel->m_sampleRateChoice,
+                                               panel->m_encodingChoice,  panel->m_latencyChoice,
+                                               panel->m_networkChoice,   panel->m_platformButton,
+                                               panel->m_advancedButton};
+    for (wxWindow* control : configuration) {
+        EXPECT_TRUE(control->IsEnabled()) << control->GetName();
+    }
+    ASSERT_NO_FATAL_FAILURE(sendState(asioState(0x0001))); // any lock flag
+    for (wxWindow* control : configuration) {
+        EXPECT_FALSE(control->IsEnabled()) << control->GetName();
+    }
+    EXPECT_TRUE(panel->m_powerButton->IsEnabled());
+
+    ASSERT_NO_FATAL_FAILURE(sendState(stateWith(QEL_SYSTEM_ERROR_INVALID_CONFIG)));
+    EXPECT_FALSE(panel->m_powerButton->IsEnabled());
+    EXPECT_TRUE(panel->m_latencyChoice->IsEnabled());
+    ASSERT_NO_FATAL_FAILURE(sendState(stateWith(QEL_SYSTEM_ERROR_MANAGER)));
+    EXPECT_TRUE(panel->m_powerButton->IsEnabled());
+
+    qel_options single = sampleOptions();
+    single.sample_formats.count = 1;
+    single.sample_formats.entries[0] = 24;
+    single.sample_formats.entries[1] = 0;
+    ASSERT_NO_FATAL_FAILURE(sendOptions(single));
+    EXPECT_EQ("24 bit,=24 bit", shown(panel->m_encodingChoice));
+    EXPECT_FALSE(panel->m_encodingChoice->IsEnabled()) << "nothing to choose";
+}
+
+// ---- listening ---------------------------------------------------------------------
+
+TEST_F(PanelTest, ListeningLastsFromSetClientUntilAnotherClientOrTheEnd) {
+    OpenPanel* panel = plain();
+    startUp();
+    panel->setClient(m_client.get());
+    EXPECT_EQ("", stderrOf([&] { panel->setClient(m_client.get()); })) << "already its client";
+    EXPECT_EQ(1u, refreshes(stderrOf([this] { sendNews(); })));
+
+    panel->setClient(nullptr);
+    EXPECT_EQ("=", shown(panel->m_latencyChoice));
+    EXPECT_EQ("=", shown(panel->m_networkChoice));
+    EXPECT_EQ(wxT("?"), panel->m_versionText->GetLabelText());
+    EXPECT_EQ(wxT("No Address"), panel->m_ipText->GetLabelText());
+    EXPECT_EQ(wxT("00:00:00:00:00:00"), panel->m_macText->GetLabelText());
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapLabel(), "dpi90-power-grey"));
+    EXPECT_TRUE(showsPicture(panel->m_networkBitmap->GetBitmap(), "dpi90-ethernet-nc"));
+    EXPECT_EQ(0u, refreshes(stderrOf([this] { sendNews(); })));
+
+    OpenPanel* gone = plain();
+    gone->setClient(m_client.get());
+    delete gone; // leaves the listeners
+    EXPECT_EQ(0u, refreshes(stderrOf([this] { sendNews(); })));
+}
+
+TEST_F(PanelTest, ClientEventsAndTheRefreshDiagnostics) {
+    OpenAsioPanel* panel = asio();
+    startUp(asioState());
+    panel->setClient(m_client.get());
+    QelOptions* options = m_client->getOptions();
+    QelState* state = m_client->getState();
+    panel->m_versionText->SetLabel(wxT("stale"));
+    EXPECT_EQ("", stderrOf([&] {
+                  panel->onClientEvent(QEL_CLIENT_EVENT_CONNECTION);
+                  panel->onClientEvent(99);
+              }));
+    EXPECT_EQ(wxT("stale"), panel->m_versionText->GetLabelText());
+    panel->onClientEvent(QEL_CLIENT_EVENT_INFO);
+    EXPECT_EQ(wxT("1.4.2b"), panel->m_versionText->GetLabelText());
+
+    const std::string refresh =
+        diagnostic("QelAsioPanel::setOptionsState", options, state, " AudioInterface=ASIO") +
+        diagnostic("QelPanel::setOptionsState", options, state);
+    for (int code :
+         {QEL_CLIENT_EVENT_REQUEST_DONE, QEL_CLIENT_EVENT_OPTIONS, QEL_CLIENT_EVENT_STATE}) {
+        EXPECT_EQ(refresh, stderrOf([&] { panel->onClientEvent(code); })) << code;
+    }
+    EXPECT_EQ(diagnostic("QelAsioPanel::setOptionsState", nullptr, nullptr, " AudioInterface=") +
+                  diagnostic("QelPanel::setOptionsState", nullptr, nullptr),
+              stderrOf([&] { panel->setOptionsState(nullptr, nullptr); }));
+}
+
+// ---- what the controls send -----------------------------------------------------------
+
+TEST_F(PanelTest, ThePowerButtonSendsTheFlippedWishAndThePictureFollowsTheManager) {
+    OpenPanel* panel = plain();
+    startUp();
+    panel->setClient(m_client.get());
+    click(panel->m_powerButton);
+    qel_config sent{};
+    Datagram request;
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent, &request));
+    qel_config expected = sampleConfig();
+    expected.want_to_run = 0;
+    EXPECT_EQ(0, std::memcmp(&expected, &sent, sizeof sent)) << "only the wish changes";
+    EXPECT_EQ(1, m_passedOn);
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapLabel(), "dpi90-power-green"))
+        << "until the manager answers";
+
+    qel_state stopped = sampleState();
+    stopped.config.want_to_run = 0;
+    ASSERT_NO_FATAL_FAILURE(answer(request, stopped));
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapLabel(), "dpi90-power-grey"));
+    click(panel->m_powerButton);
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(1u, sent.want_to_run);
+}
+
+TEST_F(PanelTest, ALatencyChangeWarnsInARealBoxUnlessItIsTheLatencyInForce) {
+    OpenPanel* panel = plain();
+    startUp();
+    panel->setClient(m_client.get());
+    qelSetMessageBoxHook(nullptr); // the dialog itself, caught by the test hook
+    class ExpectWarning : public wxExpectModalBase<wxMessageDialog, ExpectWarning> {
+    protected:
+        int OnInvoked(wxMessageDialog* dialog) const override {
+            EXPECT_EQ(wxString::FromUTF8(k_latencyWarning), dialog->GetMessage());
+            EXPECT_EQ(wxT("Warning"), dialog->GetCaption());
+            EXPECT_EQ(wxOK | wxICON_WARNING,
+                      dialog->GetMessageDialogStyle() & (wxOK | wxCANCEL | wxYES_NO | wxICON_MASK));
+            EXPECT_EQ(nullptr, dialog->GetParent());
+            return wxID_OK;
+        }
+    };
+    wxTEST_DIALOG(choose(panel->m_latencyChoice, "5 ms"), ExpectWarning());
+    qel_config sent{};
+    Datagram request;
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent, &request));
+    EXPECT_STREQ("High", sent.latency);
+    EXPECT_EQ(16, sent.channels);
+    EXPECT_EQ(1, m_passedOn);
+
+    failOnEveryBox();
+    ASSERT_NO_FATAL_FAILURE(answer(request, sampleState()));
+    choose(panel->m_latencyChoice, "2 ms"); // the latency in force: no box
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_STREQ("Medium", sent.latency);
+}
+
+TEST_F(PanelTest, EncodingAndNetworkChangesAreSentSilently) {
+    OpenPanel* panel = plain();
+    startUp();
+    panel->setClient(m_client.get());
+    choose(panel->m_encodingChoice, "16 bit");
+    qel_config sent{};
+    Datagram request;
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent, &request));
+    EXPECT_EQ(16, sent.sample_format);
+    ASSERT_NO_FATAL_FAILURE(answer(request, sampleState()));
+    EXPECT_EQ("16 bit,24 bit,=24 bit", shown(panel->m_encodingChoice)) << "the manager decides";
+
+    choose(panel->m_networkChoice, "wlan0");
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(wxT("wlan0"), qelTextFromUtf16(sent.interface.name, QEL_INTERFACE_NAME_SIZE));
+    const uint8_t wlan0[] = {0x02, 0x42, 0xac, 0x11, 0x00, 0x02};
+    EXPECT_EQ(0, std::memcmp(wlan0, sent.interface.mac, sizeof wlan0));
+    EXPECT_EQ(2, m_passedOn);
+}
+
+TEST_F(PanelTest, ASampleRateWithFewerChannelsLowersTheCountAndSaysSo) {
+    OpenPanel* panel = plain();
+    qel_state many = sampleState();
+    many.config.channels = 64;
+    startUp(many);
+    panel->setClient(m_client.get());
+    BoxRecorder boxes;
+    choose(panel->m_sampleRateChoice, "96000 Hz");
+    qel_config sent{};
+    Datagram request;
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent, &request));
+    EXPECT_EQ(32, sent.channels);
+    EXPECT_EQ(96000u, sent.sample_rate_hz);
+    EXPECT_EQ(std::vector<Box>{warning("Channel count reduced to 32 due to sample rate 96000 Hz")},
+              boxes.boxes());
+    ASSERT_NO_FATAL_FAILURE(answer(request, many));
+
+    // A rate the options do not offer allows no channels, and that is sent never.
+    panel->m_sampleRateChoice->SetSelection(wxNOT_FOUND);
+    click(panel->m_powerButton);
+    EXPECT_EQ(warning("Channel count reduced to 0 due to sample rate "), boxes.boxes().back());
+    EXPECT_TRUE(m_manager.idle());
+}
+
+TEST_F(PanelTest, WhatCannotBeSentIsDroppedSilently) {
+    OpenPanel* panel = plain();
+    qel_state odd = sampleState();
+    odd.config.channels = 12; // no offered count
+    startUp(odd);
+    panel->setClient(m_client.get());
+    click(panel->m_powerButton); // every box fails the test
+    EXPECT_TRUE(m_manager.idle());
+    EXPECT_FALSE(panel->m_powerOn) << "the flipped wish stays until the next state";
+    click(panel->m_powerButton);
+    EXPECT_TRUE(panel->m_powerOn);
+}
+
+TEST_F(PanelTest, WithoutOptionsNothingIsSentButTheInterfaceStillWarns) {
+    OpenAsioPanel* panel = asio();
+    ASSERT_NO_FATAL_FAILURE(connectWithoutState());
+    ASSERT_NO_FATAL_FAILURE(sendState(sampleState()));
+    ASSERT_EQ(nullptr, m_client->getOptions());
+    panel->setClient(m_client.get());
+    EXPECT_EQ("=", shown(panel->m_latencyChoice));
+    EXPECT_EQ("WDM,ASIO,=WDM", shown(panel->m_interfaceChoice));
+    BoxRecorder boxes;
+    click(panel->m_powerButton);
+    choose(panel->m_interfaceChoice, "ASIO");
+    EXPECT_TRUE(m_manager.idle());
+    EXPECT_EQ(std::vector<Box>{warning(k_rebootWarning)}, boxes.boxes());
+}
+
+TEST_F(PanelTest, ApplyToConfigTakesTheControlsValues) {
+    OpenAsioPanel* panel = asio();
+    QelAsioConfig config;
+    config.m_interfaceName = wxT("eth7");
+    config.m_channels = wxT("8");
+    panel->applyToConfig(config); // without a client the interface stays
+    EXPECT_EQ(wxT("eth7"), config.m_interfaceName);
+    EXPECT_EQ(wxT("48000 Hz"), config.m_sampleRate) << "the layout's placeholder";
+
+    startUp(asioState());
+    panel->setClient(m_client.get());
+    panel->m_networkChoice->SetSelection(1);
+    panel->m_sampleRateChoice->SetSelection(0);
+    panel->m_encodingChoice->SetSelection(wxNOT_FOUND);
+    panel->m_latencyChoice->SetSelection(2);
+    panel->applyToConfig(config);
+    EXPECT_EQ(wxT("wlan0"), config.m_interfaceName);
+    EXPECT_EQ(0x02, config.m_interfaceMac[0]);
+    EXPECT_EQ(0x42, config.m_interfaceMac[1]);
+    EXPECT_EQ(wxT("44100 Hz"), config.m_sampleRate);
+    EXPECT_EQ(wxT(""), config.m_sampleFormat);
+    EXPECT_EQ(wxT("5 ms"), config.m_latency);
+    EXPECT_EQ(wxT("ASIO"), config.m_audioInterface);
+    EXPECT_TRUE(config.m_wantToRun);
+    EXPECT_EQ(wxT("8"), config.m_channels);
+
+    panel->m_networkChoice->SetSelection(wxNOT_FOUND);
+    panel->m_interfaceChoice->SetSelection(wxNOT_FOUND);
+    panel->applyToConfig(config);
+    EXPECT_EQ(wxT(""), config.m_interfaceName);
+    EXPECT_EQ(0, config.m_interfaceMac[0]);
+    EXPECT_EQ(0, config.m_interfaceMac[1]);
+    EXPECT_EQ(wxT(""), config.m_audioInterface);
+}
+
+std::vector<std::string> g_asserts;
+void collectAssert(const wxString& file, int, const wxString&, const wxString&,
+                   const wxString& msg) {
+    g_asserts.push_back(file.utf8_string() + ": " + msg.utf8_string());
+}
+
+TEST_F(PanelTest, ApplyWithoutAClientIsAProgrammingError) {
+    OpenPanel* panel = plain();
+    g_asserts.clear();
+    wxAssertHandler_t previous = wxSetAssertHandler(&collectAssert);
+    panel->apply();
+    wxSetAssertHandler(previous);
+    ASSERT_EQ(1u, g_asserts.size());
+    EXPECT_NE(std::string::npos, g_asserts[0].find("src/QelGuiPanel")) << g_asserts[0];
+}
+
+// ---- buttons, help and the keyboard ------------------------------------------------------
+
+TEST_F(PanelTest, HelpOpensTheUserGuideAndTheOtherButtonsOnlyPassTheClickOn) {
+    OpenAsioPanel* panel = asio();
+    startUp(asioState());
+    panel->setClient(m_client.get());
+    EXPECT_NE(&fakeLauncher, qelSetBrowserLauncher(&fakeLauncher));
+    click(panel->m_helpButton);
+    click(panel->m_helpButton);
+    const wxString url = wxT("http://") QEL_HELP_HOST wxT("/GA/qel/userguide/webhelp/");
+    EXPECT_EQ((std::vector<std::pair<wxString, int>>{{url, 0}, {url, 0}}), g_launched);
+    EXPECT_EQ(url, qelUserGuideUrl());
+    EXPECT_EQ(&fakeLauncher, qelSetBrowserLauncher(nullptr));
+    EXPECT_NE(&fakeLauncher, qelSetBrowserLauncher(nullptr)) << "null restores the default";
+
+    click(panel->m_advancedButton);
+    click(panel->m_platformButton);
+    EXPECT_EQ(4, m_passedOn);
+    EXPECT_TRUE(m_manager.idle());
+}
+
+TEST_F(PanelTest, EveryControlIsReachableFromTheKeyboard) {
+    OpenAsioPanel* panel = asio();
+    startUp(asioState());
+    panel->setClient(m_client.get());
+    EXPECT_FALSE(panel->m_spacerPanel->CanAcceptFocusFromKeyboard()) << "the empty square";
+    BoxRecorder boxes;
+    qelSetBrowserLauncher(&fakeLauncher);
+
+    // The windows given the focus. The toolkit reports none for its choices
+    // on this platform; that the tab key reached one shows when a key then
+    // changes it.
+    std::vector<std::string> reached;
+    const std::pair<wxWindow*, const char*> watched[] = {
+        {panel->m_powerButton, "power"},       {panel->m_platformButton, "platform"},
+        {panel->m_advancedButton, "advanced"}, {panel->m_helpButton, "help"},
+        {panel->m_notebook, "notebook"},       {panel->m_spacerPanel, "spacer"}};
+    for (const auto& window : watched) {
+        const std::string name = window.second;
+        window.first->Bind(wxEVT_SET_FOCUS, [&reached, name](wxFocusEvent& event) {
+            reached.push_back(name);
+            event.Skip();
+        });
+    }
+    // Focus and keys come from the display, which only the toolkit's loop
+    // reads; keys are handled in the order they are pressed.
+    const auto yieldUntil = [](const std::function<bool()>& done) {
+        const wxLongLong end = wxGetLocalTimeMillis() + 5000;
+        while (!done() && wxGetLocalTimeMillis() < end) {
+            wxYield();
+            wxMilliSleep(1);
+        }
+        return done();
+    };
+    const auto focused = [&reached](const char* name) {
+        return [&reached, name] { return !reached.empty() && reached.back() == name; };
+    };
+    m_frame->Show();
+    panel->m_powerButton->SetFocus();
+    ASSERT_TRUE(yieldUntil(focused("power"))) << "the display gives no focus";
+
+    wxUIActionSimulator keyboard;
+    keyboard.Char(' ');
+    ASSERT_TRUE(yieldUntil([this] { return m_passedOn == 1; })) << "space presses";
+    qel_config sent{};
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(0u, sent.want_to_run);
+
+    const std::tuple<wxChoice*, int, const char*> choices[] = {
+        {panel->m_interfaceChoice, WXK_HOME, "WDM"},
+        {panel->m_sampleRateChoice, WXK_HOME, "44100 Hz"},
+        {panel->m_encodingChoice, WXK_HOME, "16 bit"},
+        {panel->m_latencyChoice, WXK_HOME, "1 ms"},
+        {panel->m_networkChoice, WXK_END, "wlan0"}};
+    int events = m_passedOn;
+    for (const auto& [choice, key, becomes] : choices) {
+        keyboard.Char(WXK_TAB);
+        keyboard.Char(key);
+        ++events;
+        ASSERT_TRUE(yieldUntil([&] { return m_passedOn == events; })) << becomes;
+        EXPECT_EQ(wxString::FromUTF8(becomes), choice->GetStringSelection());
+    }
+    for (const char* next : {"platform", "advanced", "help"}) {
+        keyboard.Char(WXK_TAB);
+        ASSERT_TRUE(yieldUntil(focused(next))) << next;
+    }
+    keyboard.Char(' ');
+    ASSERT_TRUE(yieldUntil([] { return g_launched.size() == 1; }));
+    for (const char* next : {"notebook", "power"}) {
+        keyboard.Char(WXK_TAB);
+        ASSERT_TRUE(yieldUntil(focused(next))) << next;
+    }
+    EXPECT_EQ(0, std::count(reached.begin(), reached.end(), "spacer"));
+    EXPECT_EQ(3u, boxes.boxes().size()) << "two reboot warnings and the latency warning";
+    m_frame->Hide();
+}
+
+// ---- the ASIO variant -----------------------------------------------------------------------
+
+TEST_F(PanelTest, AsioModeFollowsTheAudioInterfaceInForce) {
+    OpenAsioPanel* panel = asio();
+    startUp(); // WDM
+    panel->setClient(m_client.get());
+    EXPECT_EQ("WDM,ASIO,=WDM", shown(panel->m_interfaceChoice));
+    EXPECT_EQ("44100 Hz,48000 Hz,=48000 Hz", shown(panel->m_sampleRateChoice));
+    EXPECT_EQ(2u, m_client->getOptions()->getSampleRates().GetCount()) << "in the options too";
+    EXPECT_FALSE(panel->m_platformButton->IsEnabled());
+    EXPECT_FALSE(panel->m_advancedButton->IsEnabled());
+    EXPECT_EQ(wxT(""), panel->m_statusText->GetLabelText());
+
+    ASSERT_NO_FATAL_FAILURE(sendState(asioState()));
+    EXPECT_EQ("WDM,ASIO,=ASIO", shown(panel->m_interfaceChoice));
+    EXPECT_EQ("44100 Hz,48000 Hz,96000 Hz,=48000 Hz", shown(panel->m_sampleRateChoice));
+    EXPECT_TRUE(panel->m_platformButton->IsEnabled());
+    EXPECT_TRUE(panel->m_advancedButton->IsEnabled());
+    EXPECT_EQ(wxT("ASIO Application: Disconnected"), panel->m_statusText->GetLabelText());
+
+    qel_options reordered = sampleOptions(); // 96000 Hz first: no second entry
+    std::swap(reordered.sample_rates.entries[0], reordered.sample_rates.entries[2]);
+    ASSERT_NO_FATAL_FAILURE(sendOptions(reordered));
+    EXPECT_EQ("96000 Hz,48000 Hz,44100 Hz,=48000 Hz", shown(panel->m_sampleRateChoice));
+
+    ASSERT_NO_FATAL_FAILURE(sendState(asioState(QEL_CONFIG_LOCK_ASIO_CLIENT)));
+    EXPECT_EQ(wxT("ASIO Application: Connected"), panel->m_statusText->GetLabelText());
+    EXPECT_FALSE(panel->m_interfaceChoice->IsEnabled());
+    EXPECT_FALSE(panel->m_platformButton->IsEnabled());
+    ASSERT_NO_FATAL_FAILURE(sendState(asioState(0x0001)));
+    EXPECT_EQ(wxT("ASIO Application: Disconnected"), panel->m_statusText->GetLabelText());
+
+    qel_state unknown = asioState();
+    unknown.config.audio_interface = 2; // an empty text: not ASIO, no item
+    qel_options without = sampleOptions();
+    without.sample_rates.count = 2;
+    without.sample_rates.entries[2] = {0, 0};
+    ASSERT_NO_FATAL_FAILURE(sendOptions(without));
+    EXPECT_EQ("44100 Hz,48000 Hz,96000 Hz,=48000 Hz", shown(panel->m_sampleRateChoice))
+        << "appended in ASIO mode";
+    ASSERT_NO_FATAL_FAILURE(sendState(unknown));
+    EXPECT_EQ("WDM,ASIO,=ASIO", shown(panel->m_interfaceChoice)) << "the selection stays";
+    EXPECT_EQ("44100 Hz,48000 Hz,=48000 Hz", shown(panel->m_sampleRateChoice));
+    EXPECT_FALSE(panel->m_platformButton->IsEnabled());
+    EXPECT_EQ(wxT(""), panel->m_statusText->GetLabelText());
+
+    choose(panel->m_interfaceChoice, "WDM"); // nothing in force to differ from: no box
+    qel_config sent{};
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(QEL_AUDIO_INTERFACE_WDM, sent.audio_interface);
+}
+
+TEST_F(PanelTest, AsioWithoutStateSelectsNothing) {
+    OpenAsioPanel* panel = asio();
+    ASSERT_NO_FATAL_FAILURE(connectWithoutState());
+    ASSERT_NO_FATAL_FAILURE(sendOptions(sampleOptions()));
+    panel->setClient(m_client.get());
+    EXPECT_EQ("WDM,ASIO,=", shown(panel->m_interfaceChoice));
+    EXPECT_TRUE(panel->m_interfaceChoice->IsEnabled());
+    EXPECT_FALSE(panel->m_platformButton->IsEnabled());
+    EXPECT_TRUE(panel->m_latencyChoice->IsEnabled());
+    EXPECT_EQ("44100 Hz,48000 Hz,=", shown(panel->m_sampleRateChoice));
+    EXPECT_EQ(wxT("No Address"), panel->m_ipText->GetLabelText());
+
+    panel->m_latencyChoice->SetSelection(1); // what the user picked goes too
+    panel->m_interfaceChoice->SetSelection(1);
+    panel->setOptionsState(m_client->getOptions(), nullptr);
+    EXPECT_EQ("1 ms,2 ms,5 ms,=", shown(panel->m_latencyChoice));
+    EXPECT_EQ("WDM,ASIO,=", shown(panel->m_interfaceChoice));
+}
+
+TEST_F(PanelTest, ChangingTheAudioInterfaceSendsItAndAsksForAReboot) {
+    OpenAsioPanel* panel = asio();
+    startUp(); // WDM
+    panel->setClient(m_client.get());
+    BoxRecorder boxes;
+    choose(panel->m_interfaceChoice, "ASIO");
+    qel_config sent{};
+    Datagram request;
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent, &request));
+    qel_config expected = sampleConfig();
+    expected.audio_interface = QEL_AUDIO_INTERFACE_ASIO;
+    EXPECT_EQ(0, std::memcmp(&expected, &sent, sizeof sent)) << "the rest as in force";
+    EXPECT_EQ(std::vector<Box>{warning(k_rebootWarning)}, boxes.boxes());
+
+    ASSERT_NO_FATAL_FAILURE(sendNews()); // still WDM until the manager says so
+    EXPECT_EQ("WDM,ASIO,=WDM", shown(panel->m_interfaceChoice));
+    EXPECT_FALSE(panel->m_platformButton->IsEnabled());
+    ASSERT_NO_FATAL_FAILURE(answer(request, asioState()));
+    EXPECT_EQ("WDM,ASIO,=ASIO", shown(panel->m_interfaceChoice));
+    EXPECT_TRUE(panel->m_platformButton->IsEnabled());
+
+    choose(panel->m_sampleRateChoice, "44100 Hz"); // the same interface: no reboot
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(44100u, sent.sample_rate_hz);
+    EXPECT_EQ(1u, boxes.boxes().size());
+}
+
+TEST_F(PanelTest, TheChannelWarningComesBeforeTheRebootWarning) {
+    OpenAsioPanel* panel = asio();
+    qel_state state = asioState();
+    state.config.channels = 64;
+    state.config.sample_rate_hz = 96000;
+    startUp(state);
+    panel->setClient(m_client.get());
+    BoxRecorder boxes;
+    choose(panel->m_interfaceChoice, "WDM");
+    qel_config sent{};
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(32, sent.channels);
+    EXPECT_EQ(QEL_AUDIO_INTERFACE_WDM, sent.audio_interface);
+    EXPECT_EQ((std::vector<Box>{warning("Channel count reduced to 32 due to sample rate 96000 Hz"),
+                                warning(k_rebootWarning)}),
+              boxes.boxes());
+}
+
+} // namespace
+} // namespace qeltest
+
+// ---- fillChoice ---------------------------------------------------------------------------
+
+namespace {
+
+// A choice that counts how often its items are removed and added.
+class CountingChoice : public wxChoice {
+public:
+    explicit CountingChoice(wxWindow* parent) : wxChoice(parent, wxID_ANY) {}
+    int rebuilds = 0;
+
+protected:
+    void DoClear() override {
+        ++rebuilds;
+        wxChoice::DoClear();
+    }
+};
+
+wxArrayString list(std::initializer_list<const char*> texts) {
+    wxArrayString out;
+    for (const char* text : texts) {
+        out.Add(wxString::FromUTF8(text));
+    }
+    return out;
+}
+
+TEST(FillChoice, RefillsOnlyChangedListsAndKeepsTheSelectedText) {
+    wxFrame* frame = new wxFrame(nullptr, wxID_ANY, wxT("fillChoice"));
+    CountingChoice* choice = new CountingChoice(frame);
+    const wxArrayString abc = list({"a", "b", "c"});
+    fillChoice(choice, &abc);
+    EXPECT_EQ(3u, choice->GetCount());
+    choice->SetSelection(1);
+    choice->rebuilds = 0;
+
+    fillChoice(choice, &abc); // unchanged: an open choice keeps its items
+    EXPECT_EQ(0, choice->rebuilds);
+    EXPECT_EQ(wxT("b"), choice->GetStringSelection());
+
+    const wxArrayString longer = list({"c", "b", "d", "e"});
+    fillChoice(choice, &longer);
+    EXPECT_EQ(1, choice->rebuilds);
+    EXPECT_EQ(4u, choice->GetCount());
+    EXPECT_EQ(wxT("c"), choice->GetString(0));
+    EXPECT_EQ(1, choice->GetSelection()) << "\"b\", at its new place";
+
+    const wxArrayString upper = list({"c", "B", "d", "e"}); // case counts
+    fillChoice(choice, &upper);
+    EXPECT_EQ(2, choice->rebuilds);
+    EXPECT_EQ(wxNOT_FOUND, choice->GetSelection());
+
+    choice->SetSelection(0);
+    fillChoice(choice, nullptr);
+    EXPECT_EQ(0u, choice->GetCount());
+    EXPECT_EQ(wxNOT_FOUND, choice->GetSelection());
+    delete frame;
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+// The main of the tests that need the toolkit: QEL_WX_TEST_GUI selects a GUI
+// application (wxApp) or a console one (wxAppConsole).
+#include "wx_test_main.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/app.h>
+#include <wx/dialog.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace qeltest {
+
+// wxTheApp would cast to the GUI application class; the console main has none.
+void pumpEvents() {
+    if (wxAppConsole* app = wxAppConsole::GetInstance()) {
+        app->ProcessPendingEvents();
+    }
+}
+
+bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pumpEvents();
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+} // namespace qeltest
+
+namespace {
+
+#if QEL_WX_TEST_GUI
+using TestAppBase = wxApp;
+#else
+using TestAppBase = wxAppConsole;
+#endif
+
+class TestApp : public TestAppBase {
+public:
+    // The tests own the command line; the toolkit parses none of it.
+    bool OnInit() override { return true; }
+};
+
+void onAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+              const wxString& msg) {
+    ADD_FAILURE_AT(file.utf8_str().data(), line)
+        << "toolkit assert (" << cond.utf8_str().data() << ") in " << func.utf8_str().data() << ": "
+        << msg.utf8_str().data();
+}
+
+// Registered first, so any hook a test installs (wxTEST_DIALOG) is asked
+// before this one: what reaches it was not expected.
+class UnexpectedDialogs : public wxModalDialogHook {
+protected:
+    int Enter(wxDialog* dialog) override {
+        wxString what = dialog->GetTitle();
+        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+            what << wxS(": ") << box->GetMessage();
+        }
+        ADD_FAILURE() << "unexpected modal dialog \"" << what.utf8_str().data() << "\"";
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Test discovery runs without a display: list before the toolkit starts.
+    if (::testing::GTEST_FLAG(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+#if QEL_WX_TEST_GUI
+    // No accessibility bridge: the tests need none, and what it allocates at
+    // start-up is never given back, which LeakSanitizer reports.
+    setenv("NO_AT_BRIDGE", "1", 0);
+#endif
+    wxApp::SetInstance(new TestApp);
+    if (!wxEntryStart(argc, argv)) {
+        std::fprintf(stderr, "wx_test_main: the toolkit did not start (no display?)\n");
+        return 1;
+    }
+    wxAppConsole* app = wxAppConsole::GetInstance();
+    app->CallOnInit();
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    wxSetAssertHandler(&onAssert);
+    UnexpectedDialogs unexpected;
+    unexpected.Register();
+
+    const int status = RUN_ALL_TESTS();
+
+    unexpected.Unregister();
+    app->OnExit();
+    wxEntryCleanup();
+    return status;
+}
