@@ -20,6 +20,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -38,6 +39,11 @@ constexpr auto k_tick_interval = std::chrono::seconds(1);
 constexpr auto k_rescan_interval = std::chrono::seconds(2);
 // Datagrams handled in one go before the other sources get their turn.
 constexpr int k_receive_burst = 64;
+// The largest burst of state events `ctl burst` sends.
+constexpr unsigned long k_max_state_burst = 1000000;
+// A burst is made and sent in parts of this many events per client, so that
+// the outbox stays small.
+constexpr unsigned long k_state_burst_part = 1000;
 
 const char k_usage[] =
     "Usage: qel-manager [OPTIONS]\n"
@@ -67,6 +73,9 @@ const char k_usage[] =
     "  notconnected on|off     answer every request Not connected\n"
     "  refuse on|off           answer every CONNECT Too many clients\n"
     "  options FILE            load an options file and send the new options\n"
+    "  burst N                 send N state events (1 to 1000000) to every client at\n"
+    "                          once, each with another address 10.x.y.z; the last\n"
+    "                          one's x.y.z is N\n"
     "  quit                    stop the manager\n"
     "\n"
     "Exit status of the daemon: 0 after SIGINT, SIGTERM or `ctl quit`; 1 when the\n"
@@ -432,6 +441,33 @@ std::string Daemon::command(const std::vector<std::string>& args, bool& ok) {
         kes_log_printf(m_log, KES_LOG_INFO, "%s: options loaded from %s\n", MANAGER_LOG_NAME,
                        args[1].c_str());
         return "";
+    }
+    if (name == "burst") {
+        const std::string digits = wantArguments(1) ? args[1] : std::string();
+        unsigned long count = 0;
+        if (!digits.empty() && digits.size() <= 7 &&
+            digits.find_first_not_of("0123456789") == std::string::npos) {
+            count = std::strtoul(digits.c_str(), nullptr, 10);
+        }
+        if (count == 0 || count > k_max_state_burst) {
+            return fail("usage: burst N (a number from 1 to 1000000)");
+        }
+        const size_t clients = m_core.sessions().size();
+        size_t queued = 0;
+        for (unsigned long first = 1; first <= count; first += k_state_burst_part) {
+            const unsigned long part = std::min(k_state_burst_part, count - first + 1);
+            queued += m_core.burstState(static_cast<uint32_t>(first), static_cast<uint32_t>(part),
+                                        m_outbox);
+            flush();
+        }
+        const unsigned each = clients == 0 ? 0u : static_cast<unsigned>(queued / clients);
+        const std::string last = "10." + std::to_string((count >> 16) & 0xFF) + "." +
+                                 std::to_string((count >> 8) & 0xFF) + "." +
+                                 std::to_string(count & 0xFF);
+        kes_log_printf(m_log, KES_LOG_INFO, "%s: burst of %u state events to each of %u clients\n",
+                       MANAGER_LOG_NAME, each, static_cast<unsigned>(clients));
+        return std::to_string(each) + " state events to each of " + std::to_string(clients) +
+               " clients, the last with address " + last + "\n";
     }
     if (name == "quit") {
         if (!wantArguments(0)) {

@@ -593,3 +593,22 @@ void ManagerCore::setNotConnected(bool on, Outbox& out) {
 void ManagerCore::setRefuse(bool on) {
     m_faults.refuse = on;
 }
+
+size_t ManagerCore::burstState(uint32_t first, uint32_t count, Outbox& out) {
+    if (eventsSuppressed()) {
+        return 0;
+    }
+    const size_t before = out.size();
+    const qel_state inForce = m_state;
+    for (uint64_t i = first; i < uint64_t{first} + count; ++i) {
+        const uint8_t address[QEL_IP_ADDRESS_SIZE] = {10, static_cast<uint8_t>(i >> 16),
+                                                      static_cast<uint8_t>(i >> 8),
+                                                      static_cast<uint8_t>(i)};
+        std::memcpy(m_state.ip_address, address, QEL_IP_ADDRESS_SIZE);
+        for (auto& session : m_sessions) {
+            sendEvent(session, QEL_EVENT_STATE, out);
+        }
+    }
+    m_state = inForce;
+    return out.size() - before;
+}

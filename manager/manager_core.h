@@ -27,7 +27,9 @@
 //   - every answer carries the request's seqnum, opcode, client port and
 //     client id; events carry a per-client 16-bit seqnum counter;
 //   - when the options or the state change, every connected client gets the
-//     new record as an event.
+//     new record as an event;
+//   - a burst of state events, each with another address, can be sent on
+//     demand (a load test of the clients).
 #pragma once
 
 #include "kes_log.h"
@@ -115,6 +117,17 @@ public:
     void setSilent(bool on, Outbox& out);
     void setNotConnected(bool on, Outbox& out);
     void setRefuse(bool on);
+
+    // A burst of state events, for load tests of the clients: puts the
+    // events numbered first .. first + count - 1 into the outbox, one for
+    // every connected client each, so that the caller sends them as fast as
+    // it can (a long burst comes in parts, each sent before the next is
+    // made). Event i carries the state in force with the address 10.x.y.z,
+    // x.y.z being i in three bytes (10.0.39.16 is number 10 000). The state
+    // in force does not change: the clients keep the burst's last state
+    // until it next changes or they connect again. Nothing while events are
+    // suppressed. The number of datagrams put in the outbox.
+    size_t burstState(uint32_t first, uint32_t count, Outbox& out);
 
     const qel_options& options() const { return m_options; }
     const qel_config& config() const { return m_config; }

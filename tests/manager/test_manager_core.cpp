@@ -809,6 +809,32 @@ TEST_F(ManagerCoreTest, EventSeqnumsWrapAt16Bits) {
     EXPECT_EQ(Sent(out[0]).seqnum(), 0); // 2 + 65534 events later
 }
 
+TEST_F(ManagerCoreTest, ABurstNumbersItsStatesByAddressAndLeavesTheStateInForce) {
+    connect(k_panel);
+    connect(k_other);
+    Outbox out;
+    EXPECT_EQ(m_core->burstState(255, 2, out), 4u);
+    const auto sent = sentOf(out);
+    ASSERT_EQ(sent.size(), 4u);
+    const uint8_t addresses[2][QEL_IP_ADDRESS_SIZE] = {{10, 0, 0, 255}, {10, 0, 1, 0}};
+    for (size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(i);
+        qel_state expected = sampleState();
+        std::memcpy(expected.ip_address, addresses[i / 2], QEL_IP_ADDRESS_SIZE);
+        EXPECT_EQ(sent[i].status(), TESK2_STATUS_EVENT);
+        EXPECT_EQ(sent[i].opcode(), QEL_EVENT_STATE);
+        EXPECT_EQ(sent[i].toPort, i % 2 == 0 ? k_panel.port : k_other.port);
+        EXPECT_TRUE(sameState(sent[i].state(), expected));
+    }
+    EXPECT_TRUE(sameState(m_core->state(), sampleState()));
+    EXPECT_TRUE(m_saved.empty());
+
+    out.clear();
+    m_core->setSilent(true, out);
+    EXPECT_EQ(m_core->burstState(1, 10, out), 0u);
+    EXPECT_TRUE(out.empty());
+}
+
 TEST(ManagerCoreStatic, InfoCarriesTheProjectVersionAndASuffix) {
     const qel_info info = ManagerCore::info();
     EXPECT_EQ(info.first_value, QEL_CLIENT_API_VERSION);

@@ -322,6 +322,26 @@ TEST_F(ManagerProcessTest, ControlCommandsChangeTheStateThePanelSees) {
     EXPECT_EQ(parsed["state"]["link_up"], true);
 }
 
+TEST_F(ManagerProcessTest, BurstSendsNumberedStatesInPartsAndLeavesTheStateInForce) {
+    start();
+    Panel panel(m_manager->port());
+    ASSERT_TRUE(panel.connect());
+    const uint8_t* ip = panel.client()->state.ip_address;
+
+    ProgramRun run = m_manager->ctl({"burst", "3"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "3 state events to each of 1 clients, the last with address 10.0.0.3\n");
+    EXPECT_TRUE(panel.pumpUntil([&] { return ip[0] == 10 && ip[2] == 0 && ip[3] == 3; }));
+
+    // More than one part; loopback may drop some, so only the count is checked.
+    run = m_manager->ctl({"burst", "2001"});
+    EXPECT_EQ(run.out,
+              "2001 state events to each of 1 clients, the last with address 10.0.7.209\n");
+    const ProgramRun status = m_manager->ctl({"status"});
+    ASSERT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_EQ(json::parse(status.out)["state"]["ip_address"], "192.168.1.20");
+}
+
 TEST_F(ManagerProcessTest, ControlCommandErrors) {
     start();
     struct Case {
@@ -344,6 +364,10 @@ TEST_F(ManagerProcessTest, ControlCommandErrors) {
         {{"options"}, "qel-manager ctl: error: usage: options FILE\n"},
         {{"status", "now"}, "qel-manager ctl: error: usage: status\n"},
         {{"quit", "now"}, "qel-manager ctl: error: usage: quit\n"},
+        {{"burst", "0"}, "qel-manager ctl: error: usage: burst N (a number from 1 to 1000000)\n"},
+        {{"burst", "1000001"},
+         "qel-manager ctl: error: usage: burst N (a number from 1 to 1000000)\n"},
+        {{"burst", "-5"}, "qel-manager ctl: error: usage: burst N (a number from 1 to 1000000)\n"},
         {{"frobnicate"},
          "qel-manager ctl: error: unknown command 'frobnicate' (see qel-manager --help)\n"},
     };
@@ -467,7 +491,7 @@ TEST(ManagerProgram, HelpDescribesEveryOptionAndCommand) {
     for (const char* word :
          {"--port N", "--options FILE", "--state FILE", "--control PATH", "-v", "--help", "status",
           "error CODE", "lock FLAGS", "link up|down", "silent on|off", "notconnected on|off",
-          "refuse on|off", "options FILE", "quit", "127.0.0.1", "8899"}) {
+          "refuse on|off", "options FILE", "burst N", "quit", "127.0.0.1", "8899"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     }
 }
