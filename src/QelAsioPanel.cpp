@@ -1,6 +1,7 @@
 #include "QelAsioPanel.h"
 
 #include "QelAsioConfig.h"
+#include "QelAsioDialog.h"
 #include "QelOptions.h"
 #include "QelState.h"
 
@@ -85,6 +86,10 @@ void QelAsioPanel::applyToConfig(QelConfig& config) {
 }
 
 void QelAsioPanel::OnPlatformButton(wxCommandEvent& event) {
-    // The ASIO options dialog opens here once it exists.
+    QelAsioDialog* dialog = new QelAsioDialog(this);
+    dialog->m_factory = m_factory;
+    dialog->setClient(m_client);
+    dialog->ShowModal();
+    delete dialog; // leaves the client's listeners
     event.Skip();
 }

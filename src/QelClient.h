@@ -65,6 +65,8 @@ public:
     void addListener(QelClientListener* listener);
     // Removes the first occurrence; nothing happens when there is none.
     void removeListener(QelClientListener* listener);
+    // The listeners in the order they are told.
+    const std::vector<QelClientListener*>& getListeners() const { return m_listeners; }
 
     // The objects, or null while the manager client holds no valid record.
     QelInfo* getInfo() const;

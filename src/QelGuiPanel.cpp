@@ -1,5 +1,6 @@
 #include "QelGuiPanel.h"
 
+#include "QelAdvancedDialog.h"
 #include "QelAsioConfig.h"
 #include "QelClient.h"
 #include "QelConfig.h"
@@ -56,25 +57,6 @@ bool launchDefaultBrowser(const wxString& url, int flags) {
 
 QelBrowserLauncher g_browserLauncher = &launchDefaultBrowser;
 
-// The selected item's text, or the empty text when nothing is selected.
-wxString selectedText(const wxChoice* choice) {
-    const int selection = choice->GetSelection();
-    return selection == wxNOT_FOUND ? wxString() : choice->GetString(selection);
-}
-
-// Selects the first item whose text equals `text` exactly (the toolkit's own
-// lookup ignores case); false, with the selection untouched, when none does.
-bool selectExactly(wxChoice* choice, const wxString& text) {
-    const unsigned int count = choice->GetCount();
-    for (unsigned int i = 0; i < count; ++i) {
-        if (choice->GetString(i) == text) {
-            choice->SetSelection(static_cast<int>(i));
-            return true;
-        }
-    }
-    return false;
-}
-
 bool sameItems(const wxChoice* choice, const wxArrayString& list) {
     if (choice->GetCount() != list.GetCount()) {
         return false;
@@ -117,6 +99,22 @@ void warn(const wxString& text) {
 }
 
 } // namespace
+
+wxString selectedText(const wxChoice* choice) {
+    const int selection = choice->GetSelection();
+    return selection == wxNOT_FOUND ? wxString() : choice->GetString(selection);
+}
+
+bool selectExactly(wxChoice* choice, const wxString& text) {
+    const unsigned int count = choice->GetCount();
+    for (unsigned int i = 0; i < count; ++i) {
+        if (choice->GetString(i) == text) {
+            choice->SetSelection(static_cast<int>(i));
+            return true;
+        }
+    }
+    return false;
+}
 
 void fillChoice(wxChoice* choice, const wxArrayString* list) {
     const wxString selected = selectedText(choice);
@@ -390,7 +388,11 @@ void QelPanel::OnNetworkChoice(wxCommandEvent& event) {
 }
 
 void QelPanel::OnAdvancedButton(wxCommandEvent& event) {
-    // The advanced options dialog opens here once it exists.
+    QelAdvancedDialog* dialog = new QelAdvancedDialog(this);
+    dialog->m_factory = m_factory;
+    dialog->setClient(m_client);
+    dialog->ShowModal();
+    delete dialog; // leaves the client's listeners
     event.Skip();
 }
 

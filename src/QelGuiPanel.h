@@ -20,6 +20,13 @@ class QelInfo;
 class QelOptions;
 class QelState;
 
+// The selected item's text, or the empty text when nothing is selected.
+wxString selectedText(const wxChoice* choice);
+
+// Selects the first item whose text equals `text` exactly (the toolkit's own
+// lookup ignores case); false, with the selection untouched, when none does.
+bool selectExactly(wxChoice* choice, const wxString& text);
+
 // Gives `choice` the items of `list` only when they differ from the items it
 // holds (count or any text, compared case-sensitively), so that an open
 // choice keeps its items while nothing changed. Without a list every item is

@@ -1,7 +1,10 @@
-// The main panel and its ASIO variant, driven through their real windows with
-// a client of a scripted manager: what the controls show, the configurations
-// they send, the warnings, help, listening, and the keyboard.
+// The main panel, its ASIO variant and their dialogs, driven through their
+// real windows with a client of a scripted manager: what the controls show,
+// the configurations they send, the warnings, help, listening, and the
+// keyboard.
+#include "QelAdvancedDialog.h"
 #include "QelAsioConfig.h"
+#include "QelAsioDialog.h"
 #include "QelAsioFactory.h"
 #include "QelAsioPanel.h"
 #include "QelClient.h"
@@ -606,7 +609,7 @@ TEST_F(PanelTest, ApplyWithoutAClientIsAProgrammingError) {
 
 // ---- buttons, help and the keyboard ------------------------------------------------------
 
-TEST_F(PanelTest, HelpOpensTheUserGuideAndTheOtherButtonsOnlyPassTheClickOn) {
+TEST_F(PanelTest, HelpOpensTheUserGuideInTheBrowser) {
     OpenAsioPanel* panel = asio();
     startUp(asioState());
     panel->setClient(m_client.get());
@@ -619,9 +622,7 @@ TEST_F(PanelTest, HelpOpensTheUserGuideAndTheOtherButtonsOnlyPassTheClickOn) {
     EXPECT_EQ(&fakeLauncher, qelSetBrowserLauncher(nullptr));
     EXPECT_NE(&fakeLauncher, qelSetBrowserLauncher(nullptr)) << "null restores the default";
 
-    click(panel->m_advancedButton);
-    click(panel->m_platformButton);
-    EXPECT_EQ(4, m_passedOn);
+    EXPECT_EQ(2, m_passedOn);
     EXPECT_TRUE(m_manager.idle());
 }
 
@@ -815,6 +816,329 @@ TEST_F(PanelTest, TheChannelWarningComesBeforeTheRebootWarning) {
     EXPECT_EQ((std::vector<Box>{warning("Channel count reduced to 32 due to sample rate 96000 Hz"),
                                 warning(k_rebootWarning)}),
               boxes.boxes());
+}
+
+// ---- the advanced options and ASIO options dialogs --------------------------------------
+
+struct OpenAdvanced : QelAdvancedDialog {
+    using QelAdvancedDialog::m_channelsLabel;
+    using QelAdvancedDialog::m_channelsSlider;
+    using QelAdvancedDialog::m_channelsText;
+    using QelAdvancedDialog::m_okButton;
+    using QelAdvancedDialog::QelAdvancedDialog;
+};
+
+struct OpenAsioDialog : QelAsioDialog {
+    using QelAsioDialog::m_asioBufferSizeChoice;
+    using QelAsioDialog::m_asioEncodingChoice;
+    using QelAsioDialog::m_asioLatencyChoice;
+    using QelAsioDialog::m_okButton;
+    using QelAsioDialog::QelAsioDialog;
+};
+
+// The user drags the slider to `value`.
+void scrollTo(wxSlider* slider, int value) {
+    slider->SetValue(value);
+    wxScrollEvent event(wxEVT_SCROLL_THUMBTRACK, slider->GetId(), value, wxHORIZONTAL);
+    event.SetEventObject(slider);
+    slider->GetEventHandler()->ProcessEvent(event);
+}
+
+// "min..max@value label"
+std::string slider(const OpenAdvanced* dialog) {
+    const wxSlider* s = dialog->m_channelsSlider;
+    return std::to_string(s->GetMin()) + ".." + std::to_string(s->GetMax()) + "@" +
+           std::to_string(s->GetValue()) + " " + dialog->m_channelsText->GetLabel().utf8_string();
+}
+
+// Answers every modal dialog with `onEnter` while it exists: wxID_NONE lets
+// the dialog run modally, any other id ends ShowModal with it unshown.
+class DialogHook : public wxModalDialogHook {
+public:
+    explicit DialogHook(std::function<int(wxDialog*)> onEnter) : m_onEnter(std::move(onEnter)) {
+        Register();
+    }
+    ~DialogHook() override { Unregister(); }
+    int entered = 0;
+
+protected:
+    int Enter(wxDialog* dialog) override {
+        ++entered;
+        return m_onEnter(dialog);
+    }
+    void Exit(wxDialog*) override {}
+
+private:
+    std::function<int(wxDialog*)> m_onEnter;
+};
+
+class DialogTest : public PanelTest {
+protected:
+    template <typename D> D* open() {
+        D* dialog = new D(m_frame);
+        dialog->m_factory = &m_factory;
+        dialog->setClient(m_client.get());
+        return dialog;
+    }
+    qel_state at96k(uint16_t channels) {
+        qel_state state = sampleState();
+        state.config.sample_rate_hz = 96000; // allows up to 32 channels
+        state.config.channels = channels;
+        return state;
+    }
+    void expectNoChoice() {
+        OpenAdvanced* dialog = open<OpenAdvanced>();
+        EXPECT_EQ("0..1@0 ?", slider(dialog));
+        scrollTo(dialog->m_channelsSlider, 1);
+        EXPECT_EQ("0..1@1 ?", slider(dialog));
+        click(dialog->m_okButton);
+        EXPECT_TRUE(m_manager.idle());
+        delete dialog;
+    }
+    // What the manager received must be the configuration `inForce` holds
+    // with `change` applied; the manager takes it over and answers with the
+    // new state, which is returned.
+    qel_state expectSent(const qel_state& inForce, const std::function<void(qel_config&)>& change) {
+        qel_state next = inForce;
+        change(next.config);
+        qel_config sent{};
+        Datagram request;
+        receiveConfig(&sent, &request);
+        EXPECT_EQ(0, std::memcmp(&next.config, &sent, sizeof sent));
+        answer(request, next);
+        return next;
+    }
+    // Counts the events the dialog's controls let pass on to the dialog.
+    void countPassedOn(wxDialog* dialog) {
+        for (const auto* type : {&wxEVT_BUTTON, &wxEVT_CHOICE}) {
+            dialog->Bind(*type, [this](wxCommandEvent& event) {
+                ++m_dialogPassedOn;
+                event.Skip();
+            });
+        }
+    }
+    int m_dialogPassedOn = 0;
+};
+
+TEST_F(DialogTest, AdvancedLayout) {
+    std::unique_ptr<OpenAdvanced> dialog(new OpenAdvanced(m_frame));
+    EXPECT_EQ(wxT("QEL: Advanced Options"), dialog->GetTitle());
+    EXPECT_EQ(wxSize(300, 140), dialog->GetMinSize());
+    EXPECT_EQ(0, dialog->GetWindowStyleFlag() & (wxCLOSE_BOX | wxRESIZE_BORDER | wxSYSTEM_MENU));
+    EXPECT_EQ(wxT("dialog"), dialog->GetName());
+    EXPECT_EQ(wxT("Channels"), dialog->m_channelsLabel->GetLabel());
+    EXPECT_EQ(wxT("staticText"), dialog->m_channelsText->GetName());
+    EXPECT_EQ(wxT("slider"), dialog->m_channelsSlider->GetName());
+    EXPECT_EQ("0..100@50 8 x 8", slider(dialog.get()));
+    EXPECT_EQ(wxID_OK, dialog->m_okButton->GetId());
+    EXPECT_EQ(wxT("button"), dialog->m_okButton->GetName());
+    EXPECT_EQ(nullptr, wxWindow::FindWindowById(wxID_CANCEL, dialog.get())) << "no Cancel";
+}
+
+TEST_F(DialogTest, AdvancedOffersTheCountsTheRateAllowsAndOkSendsTheChoice) {
+    const qel_state inForce = at96k(16);
+    startUp(inForce);
+    OpenAdvanced* dialog = open<OpenAdvanced>();
+    EXPECT_EQ("0..4@3 16 x 16", slider(dialog));
+    scrollTo(dialog->m_channelsSlider, 4);
+    EXPECT_EQ("0..4@4 32 x 32", slider(dialog));
+    EXPECT_TRUE(m_manager.idle()) << "only OK sends";
+    dialog->Show();
+    countPassedOn(dialog);
+    click(dialog->m_okButton);
+    EXPECT_FALSE(dialog->IsShown());
+    EXPECT_NO_FATAL_FAILURE(expectSent(inForce, [](qel_config& c) { c.channels = 32; }));
+    EXPECT_EQ(1, m_dialogPassedOn);
+    delete dialog;
+}
+
+// Without options, state or an offered rate the slider offers position 0
+// only (the toolkit shows 0 ... 1), every position says "?", and OK sends
+// nothing.
+TEST_F(DialogTest, AdvancedRateNotOfferedShowsAQuestionMark) {
+    qel_state odd = sampleState();
+    odd.config.sample_rate_hz = 22050;
+    startUp(odd);
+    expectNoChoice();
+}
+
+TEST_F(DialogTest, AdvancedWithoutOptionsOrStateShowsAQuestionMark) {
+    ASSERT_NO_FATAL_FAILURE(connectWithoutState());
+    expectNoChoice();
+    ASSERT_NO_FATAL_FAILURE(sendOptions(sampleOptions()));
+    expectNoChoice();
+}
+
+TEST_F(DialogTest, AdvancedCountNotOfferedIsShownButSentOnlyOnceTheUserChooses) {
+    const qel_state inForce = at96k(12);
+    startUp(inForce);
+    OpenAdvanced* dialog = open<OpenAdvanced>();
+    EXPECT_EQ("12 x 12", dialog->m_channelsText->GetLabel().utf8_string());
+    EXPECT_EQ(4, dialog->m_channelsSlider->GetMax());
+    click(dialog->m_okButton);
+    EXPECT_TRUE(m_manager.idle()) << "the slider stands on no offered count";
+    scrollTo(dialog->m_channelsSlider, 2);
+    EXPECT_EQ("0..4@2 8 x 8", slider(dialog));
+    click(dialog->m_okButton);
+    EXPECT_NO_FATAL_FAILURE(expectSent(inForce, [](qel_config& c) { c.channels = 8; }));
+    delete dialog;
+}
+
+TEST_F(DialogTest, AdvancedSingleUsableCountStaysWithinTheRate) {
+    qel_options one = sampleOptions();
+    one.sample_rates.entries[2].max_channels = 2; // 96000 Hz: 2 channels only
+    const qel_state inForce = at96k(2);
+    startUp(inForce);
+    ASSERT_NO_FATAL_FAILURE(sendOptions(one));
+    OpenAdvanced* dialog = open<OpenAdvanced>();
+    EXPECT_EQ("0..1@0 2 x 2", slider(dialog)) << "the toolkit widens 0..0";
+    scrollTo(dialog->m_channelsSlider, 1);
+    EXPECT_EQ("0..1@0 2 x 2", slider(dialog)) << "4 channels are beyond the rate";
+    click(dialog->m_okButton);
+    EXPECT_NO_FATAL_FAILURE(expectSent(inForce, [](qel_config&) {}));
+    delete dialog;
+}
+
+TEST_F(DialogTest, AdvancedFollowsOptionsButNotState) {
+    startUp(at96k(16));
+    OpenAdvanced* dialog = open<OpenAdvanced>();
+    scrollTo(dialog->m_channelsSlider, 1);
+    ASSERT_NO_FATAL_FAILURE(sendState(at96k(8)));
+    EXPECT_EQ("0..4@1 4 x 4", slider(dialog)) << "a state alone changes nothing";
+
+    qel_options wider = sampleOptions();
+    wider.sample_rates.entries[2].max_channels = 64;
+    ASSERT_NO_FATAL_FAILURE(sendOptions(wider));
+    EXPECT_EQ("0..5@2 8 x 8", slider(dialog)) << "recomputed from the state in force";
+    delete dialog;
+}
+
+TEST_F(DialogTest, AsioLayout) {
+    std::unique_ptr<QelAsioDialog> dialog(new QelAsioDialog(m_frame));
+    EXPECT_EQ(wxT("QEL: ASIO Options"), dialog->GetTitle());
+    EXPECT_EQ(0, dialog->GetWindowStyleFlag() & (wxCLOSE_BOX | wxRESIZE_BORDER | wxSYSTEM_MENU));
+    std::vector<std::string> texts;
+    for (wxWindow* child : dialog->GetChildren()) {
+        if (auto* text = dynamic_cast<wxStaticText*>(child)) {
+            texts.push_back(text->GetLabel().utf8_string());
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"Buffer Size:", "samples", "Encoding:", "bits / sample",
+                                        "Asio Latency:", "ms"}),
+              texts);
+    EXPECT_NE(nullptr, wxWindow::FindWindowById(wxID_OK, dialog.get()));
+    EXPECT_EQ(nullptr, wxWindow::FindWindowById(wxID_CANCEL, dialog.get()));
+}
+
+TEST_F(DialogTest, AsioSendsEachChoiceAtOnceAndOkOnlyCloses) {
+    const qel_state inForce = asioState();
+    startUp(inForce);
+    OpenAsioDialog* dialog = open<OpenAsioDialog>();
+    EXPECT_EQ("64,128,256,=128", shown(dialog->m_asioBufferSizeChoice));
+    EXPECT_EQ("16,24,=24", shown(dialog->m_asioEncodingChoice));
+    EXPECT_EQ("1,2,=2", shown(dialog->m_asioLatencyChoice));
+    dialog->Show();
+    click(dialog->m_okButton);
+    EXPECT_FALSE(dialog->IsShown());
+    EXPECT_TRUE(m_manager.idle()) << "OK after no change sends nothing";
+
+    dialog->Show();
+    countPassedOn(dialog);
+    choose(dialog->m_asioBufferSizeChoice, "256");
+    qel_state now = expectSent(inForce, [](qel_config& c) { c.asio_buffer_size = 256; });
+    EXPECT_TRUE(dialog->IsShown());
+    choose(dialog->m_asioEncodingChoice, "16");
+    now = expectSent(now, [](qel_config& c) { c.asio_encoding = 16; });
+    choose(dialog->m_asioLatencyChoice, "1");
+    now = expectSent(now, [](qel_config& c) { c.asio_latency_us = 1000; });
+    EXPECT_EQ("64,128,256,=256", shown(dialog->m_asioBufferSizeChoice));
+    EXPECT_EQ(3, m_dialogPassedOn);
+    click(dialog->m_okButton);
+    EXPECT_TRUE(m_manager.idle());
+    delete dialog;
+}
+
+TEST_F(DialogTest, AsioFollowsStateAndOptionsButNotCompletedRequests) {
+    startUp(asioState());
+    OpenAsioDialog* dialog = open<OpenAsioDialog>();
+    dialog->m_asioBufferSizeChoice->SetSelection(0);
+    dialog->onClientEvent(QEL_CLIENT_EVENT_REQUEST_DONE);
+    EXPECT_EQ("64,128,256,=64", shown(dialog->m_asioBufferSizeChoice));
+
+    qel_state moved = asioState();
+    moved.config.asio_buffer_size = 256;
+    ASSERT_NO_FATAL_FAILURE(sendState(moved));
+    EXPECT_EQ("64,128,256,=256", shown(dialog->m_asioBufferSizeChoice));
+    EXPECT_EQ("1,2,=2", shown(dialog->m_asioLatencyChoice));
+
+    qel_options fewer = sampleOptions();
+    fewer.asio_buffer_sizes.count = 2; // 256 is gone
+    ASSERT_NO_FATAL_FAILURE(sendOptions(fewer));
+    EXPECT_EQ("64,128,=", shown(dialog->m_asioBufferSizeChoice));
+    choose(dialog->m_asioLatencyChoice, "1");
+    EXPECT_TRUE(m_manager.idle()) << "no buffer size selected: invalid, dropped";
+    delete dialog;
+}
+
+TEST_F(DialogTest, AsioWithoutStateOrOptionsSendsNothing) {
+    ASSERT_NO_FATAL_FAILURE(connectWithoutState());
+    OpenAsioDialog* dialog = open<OpenAsioDialog>();
+    EXPECT_EQ("=", shown(dialog->m_asioBufferSizeChoice));
+    ASSERT_NO_FATAL_FAILURE(sendOptions(sampleOptions()));
+    EXPECT_EQ("64,128,256,=", shown(dialog->m_asioBufferSizeChoice));
+    choose(dialog->m_asioBufferSizeChoice, "64");
+    EXPECT_TRUE(m_manager.idle());
+    delete dialog;
+}
+
+TEST_F(DialogTest, EachButtonOpensItsDialogModallyAndItsListenerGoesWithIt) {
+    OpenAsioPanel* panel = asio();
+    startUp(asioState());
+    panel->setClient(m_client.get());
+    const std::vector<QelClientListener*> before = m_client->getListeners();
+    struct Case {
+        wxControl* button;
+        const char* title;
+        bool (*isIt)(wxDialog*);
+    };
+    const Case cases[] = {
+        {panel->m_advancedButton, "QEL: Advanced Options",
+         [](wxDialog* d) { return dynamic_cast<QelAdvancedDialog*>(d) != nullptr; }},
+        {panel->m_platformButton, "QEL: ASIO Options",
+         [](wxDialog* d) { return dynamic_cast<QelAsioDialog*>(d) != nullptr; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        // The dialog is made, listening and filled when its modal run would
+        // begin; OK, clicked there, hides it, and the run ends.
+        int okPassedOn = 0;
+        DialogHook hook([&](wxDialog* dialog) {
+            EXPECT_TRUE(c.isIt(dialog));
+            EXPECT_EQ(wxString::FromUTF8(c.title), dialog->GetTitle());
+            EXPECT_EQ(panel, dialog->GetParent());
+            std::vector<QelClientListener*> listening = before;
+            listening.push_back(dynamic_cast<QelClientListener*>(dialog));
+            EXPECT_EQ(listening, m_client->getListeners());
+            dialog->Show();
+            dialog->Bind(wxEVT_BUTTON, [&](wxCommandEvent& event) {
+                ++okPassedOn;
+                event.Skip();
+            });
+            click(static_cast<wxControl*>(wxWindow::FindWindowById(wxID_OK, dialog)));
+            EXPECT_FALSE(dialog->IsShown());
+            return wxID_OK;
+        });
+        const int passed = m_passedOn;
+        click(c.button);
+        EXPECT_EQ(1, hook.entered);
+        EXPECT_EQ(1, okPassedOn);
+        EXPECT_EQ(before, m_client->getListeners());
+        EXPECT_EQ(passed + 1, m_passedOn);
+    }
+    // The advanced OK sent the configuration in force (16 channels); the ASIO
+    // OK sent nothing.
+    EXPECT_NO_FATAL_FAILURE(expectSent(asioState(), [](qel_config&) {}));
+    EXPECT_TRUE(m_manager.idle());
 }
 
 } // namespace
