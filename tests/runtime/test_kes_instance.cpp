@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <grp.h>
 #include <limits.h>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
@@ -342,6 +344,93 @@ TEST(InstanceLock, AnotherUsersHolderIsRefused) {
     ASSERT_EQ(waitpid(child, &wstatus, 0), child);
     EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
     kes_instance_unlock(instance);
+}
+
+// Drops this (forked) process to user and group `id` without supplementary
+// groups; false when that fails.
+bool becomeUser(uid_t id) {
+    return setgroups(0, nullptr) == 0 && setgid(id) == 0 && setuid(id) == 0;
+}
+
+TEST(InstanceLock, AnotherUsersStartTakesItsOwnLockAndNeverAsksThisOne) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run a second user";
+    }
+    const std::string name = uniqueName();
+    kes_instance* instance = nullptr;
+    ASSERT_EQ(kes_instance_lock(name.c_str(), &instance), KES_SUCCESS);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!becomeUser(65534)) {
+            _exit(3);
+        }
+        kes_instance* own = nullptr;
+        const kes_result result = kes_instance_lock(name.c_str(), &own);
+        kes_instance_unlock(own);
+        _exit(result == KES_SUCCESS ? 0 : 4);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+    // The other user's start is over: had it asked, its request would wait
+    // here.
+    RaiseCounter counter;
+    const kes_time now{0, 0};
+    EXPECT_EQ(kes_instance_serve(instance, &now, &RaiseCounter::raise, &counter), KES_TIMEDOUT);
+    EXPECT_EQ(counter.calls.load(), 0);
+    kes_instance_unlock(instance);
+}
+
+TEST(InstanceLock, ANameTakenByAnotherUserIsRefusedWithoutAsking) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run a second user";
+    }
+    const std::string name = uniqueName();
+    const std::string ours = lockName(name, static_cast<uint32_t>(geteuid()));
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Another user squats this user's name (abstract names have no
+        // owner) and reports whether a request ever reaches it.
+        close(ready[0]);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, ours.data(), ours.size());
+        const auto length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + ours.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        const char status = becomeUser(65534) && fd >= 0 &&
+                                    bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                                    listen(fd, 1) == 0
+                                ? 'L'
+                                : 'F';
+        if (write(ready[1], &status, 1) != 1 || status != 'L') {
+            _exit(3);
+        }
+        pollfd entry{fd, POLLIN, 0};
+        const int caller = poll(&entry, 1, 10000) == 1 ? accept(fd, nullptr, nullptr) : -1;
+        if (caller < 0) {
+            _exit(4);
+        }
+        char request = 0;
+        _exit(recv(caller, &request, 1, 0) == 0 ? 0 : 5);
+    }
+    close(ready[1]);
+    char status = 0;
+    ASSERT_EQ(read(ready[0], &status, 1), 1);
+    close(ready[0]);
+    ASSERT_EQ(status, 'L');
+
+    kes_instance* instance = reinterpret_cast<kes_instance*>(0x1);
+    EXPECT_EQ(kes_instance_lock(name.c_str(), &instance), KES_ACCES);
+    EXPECT_EQ(instance, nullptr);
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0)
+        << "the squatter was asked, or never called: " << wstatus;
 }
 
 TEST(InstanceServe, TimesOutWithoutARequest) {
