@@ -2,6 +2,7 @@
 
 #include "QelAsioConfig.h"
 #include "QelAsioDialog.h"
+#include "QelModalRun.h"
 #include "QelOptions.h"
 #include "QelState.h"
 
@@ -89,7 +90,6 @@ void QelAsioPanel::OnPlatformButton(wxCommandEvent& event) {
     QelAsioDialog* dialog = new QelAsioDialog(this);
     dialog->m_factory = m_factory;
     dialog->setClient(m_client);
-    dialog->ShowModal();
-    delete dialog; // leaves the client's listeners
+    qelRunModal(dialog); // deleted afterwards: it leaves the client's listeners
     event.Skip();
 }

@@ -4,6 +4,7 @@
 #include "QelClientThread.h"
 #include "QelFactory.h"
 #include "QelGuiPanel.h"
+#include "QelModalRun.h"
 
 #include <wx/sizer.h>
 
@@ -59,6 +60,17 @@ void QelFrame::setClient(QelClient* client) {
 }
 
 void QelFrame::OnClose(wxCloseEvent& event) {
+    // Deleting the window now would delete a running dialog and the handler
+    // that opened it: end the dialog and close again once its run returned.
+    if (qelModalRunning()) {
+        qelEndModalRuns();
+        const bool force = !event.CanVeto();
+        CallAfter([this, force] { Close(force); });
+        if (event.CanVeto()) {
+            event.Veto();
+        }
+        return;
+    }
     if (m_client != nullptr) {
         m_client->stop();
     }

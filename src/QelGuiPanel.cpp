@@ -8,6 +8,7 @@
 #include "QelImageManager.h"
 #include "QelInfo.h"
 #include "QelMessageBox.h"
+#include "QelModalRun.h"
 #include "QelOptions.h"
 #include "QelRecordText.h"
 #include "QelState.h"
@@ -391,8 +392,7 @@ void QelPanel::OnAdvancedButton(wxCommandEvent& event) {
     QelAdvancedDialog* dialog = new QelAdvancedDialog(this);
     dialog->m_factory = m_factory;
     dialog->setClient(m_client);
-    dialog->ShowModal();
-    delete dialog; // leaves the client's listeners
+    qelRunModal(dialog); // deleted afterwards: it leaves the client's listeners
     event.Skip();
 }
 

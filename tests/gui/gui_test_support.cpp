@@ -78,4 +78,17 @@ bool sameOpaquePixels(const wxImage& expected, const wxImage& actual) {
     return true;
 }
 
+DialogHook::DialogHook(std::function<int(wxDialog*)> onEnter) : m_onEnter(std::move(onEnter)) {
+    Register();
+}
+
+DialogHook::~DialogHook() {
+    Unregister();
+}
+
+int DialogHook::Enter(wxDialog* dialog) {
+    ++entered;
+    return m_onEnter(dialog);
+}
+
 } // namespace qelguitest

@@ -5,8 +5,10 @@
 
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/modalhook.h>
 #include <wx/string.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,25 @@ protected:
 private:
     wxLog* m_previous;
     std::vector<wxString> m_messages;
+};
+
+// Answers every modal dialog with `onEnter` while it exists, before the test
+// main's guard sees it: the id it returns ends ShowModal at once, with the
+// dialog made and set up but never shown modally.
+class DialogHook : public wxModalDialogHook {
+public:
+    explicit DialogHook(std::function<int(wxDialog*)> onEnter);
+    ~DialogHook() override;
+    DialogHook(const DialogHook&) = delete;
+    DialogHook& operator=(const DialogHook&) = delete;
+    int entered = 0;
+
+protected:
+    int Enter(wxDialog* dialog) override;
+    void Exit(wxDialog*) override {}
+
+private:
+    std::function<int(wxDialog*)> m_onEnter;
 };
 
 // True when both pictures have the same size and every pixel that is fully

@@ -231,6 +231,36 @@ TEST_F(MainWindow, ClosingWithoutAClientSendsNothing) {
     EXPECT_TRUE(received().empty());
 }
 
+TEST_F(MainWindow, ClosingWhileADialogRunsWaitsUntilItsRunReturned) {
+    startUp();
+    QelFrame* frame = makeFrame();
+    frame->setClient(m_client.get());
+    bool destroyed = false;
+    frame->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
+        destroyed = destroyed || event.GetEventObject() == frame;
+        event.Skip();
+    });
+    // A terminating signal closes the frame by force while the dialog runs.
+    qelguitest::DialogHook hook([&](wxDialog*) {
+        frame->Close(true);
+        wxTheApp->ProcessIdle();
+        EXPECT_FALSE(destroyed) << "the dialog and its opener are still running";
+        return wxID_OK;
+    });
+    wxWindow* advanced = wxWindow::FindWindowByLabel(wxT("Advanced"), frame);
+    ASSERT_NE(nullptr, advanced);
+    wxCommandEvent click(wxEVT_BUTTON, advanced->GetId());
+    click.SetEventObject(advanced);
+    advanced->GetEventHandler()->ProcessEvent(click);
+    EXPECT_EQ(1, hook.entered);
+    EXPECT_FALSE(destroyed);
+    EXPECT_TRUE(pumpUntil([&] {
+        wxTheApp->ProcessIdle();
+        return destroyed;
+    }));
+    m_frame = nullptr;
+}
+
 // ---- keyboard traversal ----------------------------------------------------
 
 // Where the display's keyboard focus is, as the toolkit's native layer sees

@@ -851,27 +851,6 @@ std::string slider(const OpenAdvanced* dialog) {
            std::to_string(s->GetValue()) + " " + dialog->m_channelsText->GetLabel().utf8_string();
 }
 
-// Answers every modal dialog with `onEnter` while it exists: wxID_NONE lets
-// the dialog run modally, any other id ends ShowModal with it unshown.
-class DialogHook : public wxModalDialogHook {
-public:
-    explicit DialogHook(std::function<int(wxDialog*)> onEnter) : m_onEnter(std::move(onEnter)) {
-        Register();
-    }
-    ~DialogHook() override { Unregister(); }
-    int entered = 0;
-
-protected:
-    int Enter(wxDialog* dialog) override {
-        ++entered;
-        return m_onEnter(dialog);
-    }
-    void Exit(wxDialog*) override {}
-
-private:
-    std::function<int(wxDialog*)> m_onEnter;
-};
-
 class DialogTest : public PanelTest {
 protected:
     template <typename D> D* open() {
@@ -1107,6 +1086,7 @@ TEST_F(DialogTest, EachButtonOpensItsDialogModallyAndItsListenerGoesWithIt) {
         {panel->m_platformButton, "QEL: ASIO Options",
          [](wxDialog* d) { return dynamic_cast<QelAsioDialog*>(d) != nullptr; }},
     };
+    using qelguitest::DialogHook;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
         // The dialog is made, listening and filled when its modal run would
