@@ -1,5 +1,8 @@
 #include "QelMessageBox.h"
 
+#include "kes_env.h"
+#include "kes_log.h"
+
 #include <wx/msgdlg.h>
 
 #include <utility>
@@ -23,6 +26,15 @@ void qelSetMessageBoxHook(QelMessageBoxHook replacement) {
 
 int qelMessageBox(long style, const wxString& text, const wxString& caption) {
     const long dialogStyle = wxOK | style;
+    // The log keeps what the user was told, for the record and for whoever
+    // looks at the panel from outside.
+    kes_env* env = nullptr;
+    if (kes_env_acquire(&env) == KES_SUCCESS) {
+        kes_log_printf(env->log, KES_LOG_INFO, "Message box \"%s\": %s\n",
+                       static_cast<const char*>(caption.utf8_str()),
+                       static_cast<const char*>(text.utf8_str()));
+        kes_env_release(env);
+    }
     if (hook()) {
         return hook()(dialogStyle, text, caption);
     }

@@ -12,6 +12,8 @@ extern const wxString QEL_CAPTION_WARNING; // "Warning"
 
 // Shows `text` under `caption` with the icon `style` asks for (wxICON_ERROR,
 // wxICON_WARNING) and an OK button; returns the id of the button pressed.
+// Every box is written to the log first, at level Info, as
+// `Message box "<caption>": <text>`.
 int qelMessageBox(long style, const wxString& text, const wxString& caption);
 
 // qelMessageBox with the error icon and the caption "Error".
