@@ -411,6 +411,10 @@ void BenchApp::onClientEvent(int code) {
         m_toSent.push_back(microsecondsBetween(m_clickStart, m_sent));
         m_toWoken.push_back(microsecondsBetween(m_sent, m_frame->lastHandled));
         m_toShown.push_back(microsecondsBetween(m_frame->lastHandled, now));
+        std::fprintf(stderr,
+                     "bench_panel: click %zu took %.0f us: sent %.0f, taken up %.0f, shown %.0f\n",
+                     m_latencies.size(), m_latencies.back(), m_toSent.back(), m_toWoken.back(),
+                     m_toShown.back());
 
         m_waiting = false;
         m_timer.StartOnce(30);

@@ -8,12 +8,15 @@
 //   map_timer [--close] [--timeout SECONDS] TITLE PROGRAM [ARGUMENTS...]
 //
 // Prints "map_us=N pid=P": microseconds from just before the fork to the
-// event's arrival, and the program's process id. Without --close the program
-// is left running; with it, it is sent SIGTERM and waited for (SIGKILL after
-// 10 s), and " exit=S" follows (its exit status, 128 + signal when killed).
-// Exit status: 0 measured; 1 bad use or no display; 2 the program ended
-// first; 3 no such window within the time (default 30 s; the program is
-// killed).
+// event's arrival, and the program's process id. With --close the program is
+// then sent SIGTERM and waited for (SIGKILL after 10 s), and " exit=S"
+// follows (its exit status, 128 + signal when killed). Without it the line
+// is flushed at once and the timer stays until the program ends (whoever
+// measures it ends it), so that the program keeps a parent that reaps it;
+// the program's exit status is then the timer's.
+// Exit status otherwise: 0 measured; 1 bad use or no display; 2 the program
+// ended first; 3 no such window within the time (default 30 s; the program
+// is killed).
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -24,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -189,6 +193,13 @@ int main(int argc, char** argv) {
         std::printf(" exit=%d", status);
     }
     std::printf("\n");
+    std::fflush(stdout);
     XCloseDisplay(display);
-    return 0;
+    if (close) {
+        return 0;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
