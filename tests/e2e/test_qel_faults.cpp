@@ -740,74 +740,142 @@ uint32_t burstNumber(const std::string& address) {
     return b << 16 | c << 8 | d;
 }
 
-TEST_F(PanelFaults, AFloodOfStateEventsLeavesThePanelServingAndTheLastStateShown) {
-    startManager();
-    auto panel = startPanel();
-    const Window window = qele2e::waitForWindow(panel->pid(), k_mainTitle, k_windowMs);
-    ASSERT_NE(0u, window) << panel->log();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const long before = residentKiB(panel->pid());
-    const size_t logStart = panel->log().size();
+// The part of a file from `offset` on.
+std::string readFrom(const std::string& path, size_t offset) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
-    // Out of sight, so that bringing it back shows when the GUI thread got to
-    // it during the flood.
-    ASSERT_EQ(
-        0,
-        qele2e::runCommand({"xdotool", "windowunmap", "--sync", std::to_string(window)}).exitCode);
-    const auto start = Clock::now();
-    const qeltest::ProgramRun burst = m_manager->ctl({"burst", "100000"});
-    ASSERT_EQ(0, burst.exitCode) << burst.err;
-    EXPECT_NE(std::string::npos,
-              burst.out.find("100000 state events to each of 1 clients, the last with address "
-                             "10.1.134.160"))
-        << burst.out;
-    auto second = startPanel("second-start");
-    EXPECT_EQ(0, second->waitExit(k_quickMs));
-    EXPECT_TRUE(qele2e::waitUntil([&] { return qele2e::isViewable(window); }, 10000));
-    const double raised = secondsSince(start);
-
-    // The flood is over when the log stops growing.
-    long peak = before;
-    size_t size = 0;
-    auto still = Clock::now();
-    ASSERT_TRUE(qele2e::waitUntil(
-        [&] {
-            peak = std::max(peak, residentKiB(panel->pid()));
-            const size_t now = std::filesystem::file_size(m_dir.file("panel.log"));
-            if (now != size) {
-                size = now;
-                still = Clock::now();
-            }
-            return secondsSince(still) > 1.0;
-        },
-        90000));
-    const double flood = secondsSince(start);
-    const std::string log = panel->log();
-    const std::vector<std::string> addresses = addressesIn(log, logStart);
-    ASSERT_FALSE(addresses.empty());
-    uint32_t last = 0;
-    for (const std::string& address : addresses) {
-        const uint32_t n = burstNumber(address);
-        ASSERT_GT(n, last) << "out of order or not from the burst: " << address;
-        last = n;
+// Clicks the power button and waits until the panel's log shows that its GUI
+// thread handled the click (it sends SET CONFIG at once); seconds taken, or
+// -1 when it did not within `timeoutMs`.
+double clickPowerAndTime(Window window, const std::string& logPath, int timeoutMs) {
+    const size_t from = std::filesystem::file_size(logPath);
+    const auto click = Clock::now();
+    if (!clickAt(window, k_powerX, k_powerY)) {
+        return -1;
     }
-    std::printf("flood: %zu of 100000 events taken, the last %s, window back after %.2f s, "
-                "flood over after %.2f s, resident %ld -> %ld (peak) KiB\n",
-                addresses.size(), addresses.back().c_str(), raised, flood, before, peak);
+    const bool handled = qele2e::waitUntil(
+        [&] {
+            return readFrom(logPath, from).find("Sending SET CONFIG request with config:") !=
+                   std::string::npos;
+        },
+        timeoutMs);
+    return handled ? secondsSince(click) : -1;
+}
 
-    // The panel takes the next change at once.
+class PanelFlood : public PanelFaults {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(PanelFaults::SetUp());
+        startManager();
+        m_panel = startPanel();
+        m_window = qele2e::waitForWindow(m_panel->pid(), k_mainTitle, k_windowMs);
+        ASSERT_NE(0u, m_window) << m_panel->log();
+        m_logPath = m_dir.file("panel.log");
+    }
+
+    // `ctl burst 100000`; once the flood has reached the panel, the user
+    // clicks the power button. Sets m_click (seconds until the GUI thread
+    // handled it, -1: not within 5 s).
+    void floodAndClick() {
+        const size_t start = std::filesystem::file_size(m_logPath);
+        qeltest::ProgramRun burst;
+        std::thread manager([&] { burst = m_manager->ctl({"burst", "100000"}); });
+        const bool flooding = qele2e::waitUntil(
+            [&] { return std::filesystem::file_size(m_logPath) > start + 100000; }, k_quickMs);
+        m_click = clickPowerAndTime(m_window, m_logPath, 5000);
+        manager.join();
+        ASSERT_TRUE(flooding);
+        ASSERT_EQ(0, burst.exitCode) << burst.err;
+        EXPECT_NE(std::string::npos,
+                  burst.out.find("100000 state events to each of 1 clients, the last with "
+                                 "address 10.1.134.160"))
+            << burst.out;
+    }
+
+    // Waits until the log has not grown for a second.
+    bool waitForQuiet(long& peakKiB) {
+        size_t size = 0;
+        auto still = Clock::now();
+        return qele2e::waitUntil(
+            [&] {
+                peakKiB = std::max(peakKiB, residentKiB(m_panel->pid()));
+                const size_t now = std::filesystem::file_size(m_logPath);
+                if (now != size) {
+                    size = now;
+                    still = Clock::now();
+                }
+                return secondsSince(still) > 1.0;
+            },
+            90000);
+    }
+
+    std::unique_ptr<PanelProcess> m_panel;
+    Window m_window = 0;
+    std::string m_logPath;
+    double m_click = -1;
+};
+
+TEST_F(PanelFlood, LeavesThePanelServingAndTheLastStateShown) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long before = residentKiB(m_panel->pid());
+    const size_t logStart = m_panel->log().size();
+    const auto start = Clock::now();
+    ASSERT_NO_FATAL_FAILURE(floodAndClick());
+    EXPECT_GE(m_click, 0) << "the click was never handled";
+    long peak = before;
+    ASSERT_TRUE(waitForQuiet(peak));
+    const double flood = secondsSince(start);
+
+    // Every state taken was complete and in order; the answer to the click
+    // carries the state in force among them.
+    const std::string log = m_panel->log();
+    uint32_t last = 0;
+    size_t taken = 0;
+    for (const std::string& address : addressesIn(log, logStart)) {
+        const uint32_t n = burstNumber(address);
+        if (n != 0) {
+            ASSERT_GT(n, last) << "out of order: " << address;
+            last = n;
+            ++taken;
+        }
+    }
+    EXPECT_GT(taken, 0u);
+    EXPECT_EQ(taken, count(log.substr(logStart), "state is:"));
+    std::printf("flood: %zu of 100000 events taken, the last 10.%u.%u.%u, a click handled after "
+                "%.3f s, the flood over after %.2f s, resident %ld KiB before, %ld at the peak\n",
+                taken, last >> 16, last >> 8 & 0xff, last & 0xff, m_click, flood, before, peak);
+
+    // The next change is taken at once and is what the panel shows.
     ASSERT_NO_FATAL_FAILURE(ctl({"link", "down"}));
     ASSERT_TRUE(qele2e::waitUntil(
         [&] {
-            const std::string now = panel->log();
-            return now.find("Debug   Link up: Down\n", log.size()) != std::string::npos;
+            return m_panel->log().find("Debug   Link up: Down\n", log.size()) != std::string::npos;
         },
         k_quickMs));
     EXPECT_EQ(0u, count(log, "Message box"));
-    const long after = residentKiB(panel->pid());
+    const long after = residentKiB(m_panel->pid());
     std::printf("resident after the flood: %ld KiB\n", after);
     EXPECT_LT(after, before + 16 * 1024) << "peak " << peak;
-    expectResponsive(*panel);
+    expectResponsive(*m_panel);
+}
+
+TEST_F(PanelFlood, HandlesAClickWithin100msDuringTheFlood) {
+    GTEST_SKIP() << "fault: the GUI thread handles every datagram waiting on the manager socket in "
+                    "one go, each with its state dump and window refresh, so during the flood a "
+                    "click is handled 0.25 to 0.35 s later than without one on an idle machine "
+                    "(1.6 to 1.9 s on a loaded one)";
+    // Beside the time the same click takes without a flood, which includes
+    // the tools' own delays.
+    const double quiet = clickPowerAndTime(m_window, m_logPath, 5000);
+    ASSERT_GE(quiet, 0);
+    ASSERT_NO_FATAL_FAILURE(floodAndClick());
+    ASSERT_GE(m_click, 0);
+    EXPECT_LT(m_click, quiet + 0.1) << "without a flood: " << quiet << " s";
 }
 
 } // namespace
