@@ -61,6 +61,14 @@ const char k_sleepWarning[] = "The QEL Control panel has lost contact with QEL.\
                               "such as sleep or hibernation\n"
                               "Restart the QEL control panel to re-establish a connection.";
 
+// Under AddressSanitizer freed memory is held back for a while, so resident
+// memory says nothing about leaks there; the leak checker at exit does.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool k_addressSanitizer = true;
+#else
+constexpr bool k_addressSanitizer = false;
+#endif
+
 // Where the power button lies in the main window.
 constexpr int k_powerX = 153;
 constexpr int k_powerY = 189;
@@ -484,6 +492,7 @@ protected:
         m_window = qele2e::waitForWindow(m_panel->pid(), k_mainTitle, k_windowMs);
         ASSERT_NE(0u, m_window) << m_panel->log();
         m_state = qeltest::sampleState();
+        m_options = qeltest::sampleOptions();
     }
 
     // Sends a valid state with the address 10.a.b.c and waits until the panel
@@ -509,6 +518,7 @@ protected:
     std::unique_ptr<PanelProcess> m_panel;
     Window m_window = 0;
     qel_state m_state{};
+    qel_options m_options{};
 };
 
 TEST_F(PanelAgainstFake, ASystemErrorWhileASetConfigIsPendingIsClearedOnlyAfterTheAnswer) {
@@ -688,6 +698,66 @@ TEST_F(PanelAgainstFake, DropsEveryMalformedDatagramAndKeepsTheLastValidState) {
     expectResponsive(*m_panel);
 }
 
+// Records that decode but make little sense (choices the options do not
+// offer, empty or full option lists) are shown as they are and harm nothing:
+// the panel goes on taking states and serving the user.
+TEST_F(PanelAgainstFake, TakesOddButWellFormedRecordsWithoutHarm) {
+    ASSERT_NO_FATAL_FAILURE(startConnected());
+    const qel_state valid = qeltest::sampleState();
+    std::vector<std::pair<const char*, std::function<void(qel_options&, qel_state&)>>> odd = {
+        {"a latency not offered",
+         [](qel_options&, qel_state& s) {
+             std::snprintf(s.config.latency, sizeof s.config.latency, "%s", "Nowhere");
+         }},
+        {"a sample rate not offered",
+         [](qel_options&, qel_state& s) { s.config.sample_rate_hz = 12345; }},
+        {"no channels", [](qel_options&, qel_state& s) { s.config.channels = 0; }},
+        {"an interface not offered",
+         [](qel_options&, qel_state& s) {
+             std::memset(s.config.interface.mac, 0x77, QEL_MAC_SIZE);
+         }},
+        {"an unknown audio interface",
+         [](qel_options&, qel_state& s) { s.config.audio_interface = 9; }},
+        {"locked", [](qel_options&, qel_state& s) { s.config_lock_flags = 0xffff; }},
+        {"empty options", [](qel_options& o, qel_state&) { std::memset(&o, 0, sizeof o); }},
+        {"full options",
+         [](qel_options& o, qel_state&) {
+             o.channel_counts.count = QEL_OPTIONS_LIST_MAX;
+             o.latencies.count = QEL_OPTIONS_LIST_MAX;
+             for (size_t i = 0; i < QEL_OPTIONS_LIST_MAX; ++i) {
+                 o.channel_counts.entries[i] = static_cast<uint16_t>(100 + i);
+                 std::memset(o.latencies.entries[i].name, 'a' + static_cast<int>(i),
+                             QEL_LATENCY_NAME_SIZE - 1);
+                 o.latencies.entries[i].name[QEL_LATENCY_NAME_SIZE - 1] = '\0';
+                 o.latencies.entries[i].latency_us = static_cast<uint32_t>(1000 + i);
+             }
+         }},
+    };
+    size_t options = count(m_panel->log(), "options are:");
+    for (size_t i = 0; i < odd.size(); ++i) {
+        SCOPED_TRACE(odd[i].first);
+        qel_options o = qeltest::sampleOptions();
+        m_state = valid;
+        odd[i].second(o, m_state);
+        if (!qel_options_equal(&o, &m_options)) {
+            m_options = o;
+            m_fake->peer().sendBytes(m_fake->optionsEvent(o));
+            ++options;
+        }
+        ASSERT_NO_FATAL_FAILURE(sendMarker(6, 0, static_cast<uint8_t>(i + 1)));
+        EXPECT_EQ(options, count(m_panel->log(), "options are:"));
+        EXPECT_TRUE(m_panel->running());
+    }
+    // Back to sense: the user is served as before.
+    m_options = qeltest::sampleOptions();
+    m_fake->peer().sendBytes(m_fake->optionsEvent(m_options));
+    m_state = valid;
+    ASSERT_NO_FATAL_FAILURE(sendMarker(6, 1, 0));
+    EXPECT_EQ(0u, count(m_panel->log(), "Message box")) << m_panel->log();
+    ASSERT_NO_FATAL_FAILURE(expectPowerClickSent());
+    expectResponsive(*m_panel);
+}
+
 // Datagrams to the panel's port from anywhere but the manager never reach it:
 // its socket is connected to the manager.
 TEST_F(PanelAgainstFake, NeverProcessesDatagramsFromAnotherAddress) {
@@ -860,8 +930,13 @@ TEST_F(PanelFlood, LeavesThePanelServingAndTheLastStateShown) {
     EXPECT_EQ(0u, count(log, "Message box"));
     const long after = residentKiB(m_panel->pid());
     std::printf("resident after the flood: %ld KiB\n", after);
-    EXPECT_LT(after, before + 16 * 1024) << "peak " << peak;
+    if (!k_addressSanitizer) {
+        EXPECT_LT(after, before + 16 * 1024) << "peak " << peak;
+    }
     expectResponsive(*m_panel);
+    // It ends in order; a leak would be reported in its log (checked at the
+    // end of every test).
+    EXPECT_EQ(0, m_panel->stop(SIGTERM, k_windowMs)) << tail(m_panel->log());
 }
 
 TEST_F(PanelFlood, HandlesAClickWithin100msDuringTheFlood) {
