@@ -678,18 +678,29 @@ TEST_F(PanelAgainstFake, DropsEveryMalformedDatagramAndKeepsTheLastValidState) {
     }
     EXPECT_EQ(1u, count(m_panel->log(), "options are:")) << "broken options were taken";
 
-    // A name that runs to the end of the datagram ends there: it is cut to
+    // Names that run to the end of the datagram end there: each is cut to
     // its field, and the state is taken.
     std::vector<uint8_t> endless = m_fake->stateEvent(m_state);
-    if (endless.size() % 2 != 0) {
-        endless.push_back(0);
-    }
+    endless.resize((endless.size() + 3) / 4 * 4, 0);
     putU16(endless, rootSlot(5), static_cast<uint16_t>(endless.size() - TESK2_HEADER_SIZE));
     endless.resize(TESK2_DATAGRAM_MAX, 'Q');
     setLength(endless);
     m_fake->peer().sendBytes(endless);
     EXPECT_TRUE(m_panel->waitForLog(
         "Debug   Device Name: " + std::string(QEL_DEVICE_NAME_SIZE - 1, 'Q') + "\n", k_quickMs))
+        << tail(m_panel->log());
+    std::vector<uint8_t> endlessWide = m_fake->stateEvent(m_state);
+    endlessWide.resize((endlessWide.size() + 3) / 4 * 4, 0);
+    const size_t extra = TESK2_HEADER_SIZE + getU16(endlessWide, rootSlot(7));
+    putU16(endlessWide, extra + 2, static_cast<uint16_t>(endlessWide.size() - TESK2_HEADER_SIZE));
+    while (endlessWide.size() + 4 <= TESK2_DATAGRAM_MAX) {
+        endlessWide.insert(endlessWide.end(), {0, 0, 0, 'W'});
+    }
+    setLength(endlessWide);
+    m_fake->peer().sendBytes(endlessWide);
+    EXPECT_TRUE(m_panel->waitForLog(
+        "Debug   DLL Process Name: " + std::string(QEL_DLL_PROCESS_NAME_SIZE - 1, 'W') + "\n",
+        k_quickMs))
         << tail(m_panel->log());
 
     ASSERT_NO_FATAL_FAILURE(sendMarker(7, 1, 0));
