@@ -7,6 +7,7 @@
 #include "QelModalRun.h"
 
 #include <wx/sizer.h>
+#include <wx/weakref.h>
 
 #include <algorithm>
 
@@ -60,12 +61,17 @@ void QelFrame::setClient(QelClient* client) {
 }
 
 void QelFrame::OnClose(wxCloseEvent& event) {
-    // Deleting the window now would delete a running dialog and the handler
-    // that opened it: end the dialog and close again once its run returned.
+    // Not while a dialog or message box runs modally (see QelModalRun.h):
+    // end what can be ended and close again once every run has returned.
     if (qelModalRunning()) {
         qelEndModalRuns();
         const bool force = !event.CanVeto();
-        CallAfter([this, force] { Close(force); });
+        wxWeakRef<QelFrame> self(this);
+        qelAfterModalRuns([self, force] {
+            if (self) {
+                self->Close(force);
+            }
+        });
         if (event.CanVeto()) {
             event.Veto();
         }

@@ -1,5 +1,7 @@
 #include "QelMessageBox.h"
 
+#include "QelModalRun.h"
+
 #include "kes_env.h"
 #include "kes_log.h"
 
@@ -39,6 +41,7 @@ int qelMessageBox(long style, const wxString& text, const wxString& caption) {
         return hook()(dialogStyle, text, caption);
     }
     wxMessageDialog dialog(nullptr, text, caption, dialogStyle, wxDefaultPosition);
+    QelModalRunScope run(&dialog);
     return dialog.ShowModal();
 }
 

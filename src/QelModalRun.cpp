@@ -1,5 +1,6 @@
 #include "QelModalRun.h"
 
+#include <wx/app.h>
 #include <wx/dialog.h>
 
 #include <algorithm>
@@ -14,18 +15,57 @@ std::vector<wxDialog*>& runs() {
     return running;
 }
 
+std::function<void()>& afterRuns() {
+    static std::function<void()> action;
+    return action;
+}
+
+// Posts the waiting action, if any, to run once control is back in the
+// application's event loop.
+void postAfterRuns() {
+    std::function<void()> action = std::move(afterRuns());
+    afterRuns() = nullptr;
+    if (action && wxTheApp != nullptr) {
+        wxTheApp->CallAfter(action);
+    }
+}
+
 } // namespace
 
-int qelRunModal(wxDialog* dialog) {
+QelModalRunScope::QelModalRunScope(wxDialog* dialog) : m_dialog(dialog) {
     runs().push_back(dialog);
-    const int result = dialog->ShowModal();
-    runs().erase(std::find(runs().begin(), runs().end(), dialog));
+}
+
+QelModalRunScope::~QelModalRunScope() {
+    std::vector<wxDialog*>& running = runs();
+    const auto at = std::find(running.rbegin(), running.rend(), m_dialog);
+    if (at != running.rend()) {
+        running.erase(std::next(at).base());
+    }
+    if (running.empty()) {
+        postAfterRuns();
+    }
+}
+
+int qelRunModal(wxDialog* dialog) {
+    int result;
+    {
+        QelModalRunScope run(dialog);
+        result = dialog->ShowModal();
+    }
     delete dialog;
     return result;
 }
 
 bool qelModalRunning() {
     return !runs().empty();
+}
+
+void qelAfterModalRuns(std::function<void()> action) {
+    afterRuns() = std::move(action);
+    if (runs().empty()) {
+        postAfterRuns();
+    }
 }
 
 void qelEndModalRuns() {

@@ -5,6 +5,7 @@
 #include "QelClientThread.h"
 #include "QelFrame.h"
 #include "QelImageManager.h"
+#include "QelMessageBox.h"
 
 #include "bridge_support.h"
 #include "gui_test_support.h"
@@ -231,34 +232,48 @@ TEST_F(MainWindow, ClosingWithoutAClientSendsNothing) {
     EXPECT_TRUE(received().empty());
 }
 
-TEST_F(MainWindow, ClosingWhileADialogRunsWaitsUntilItsRunReturned) {
+// A terminating signal closes the frame by force while a dialog or a message
+// box runs modally: the frame stays until the run has returned (the opener
+// and, for a box shown during the client's processing, the client's lock are
+// still on the stack), then closes.
+TEST_F(MainWindow, ClosingWhileADialogOrBoxRunsWaitsUntilItsRunReturned) {
     startUp();
-    QelFrame* frame = makeFrame();
-    frame->setClient(m_client.get());
-    bool destroyed = false;
-    frame->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
-        destroyed = destroyed || event.GetEventObject() == frame;
-        event.Skip();
-    });
-    // A terminating signal closes the frame by force while the dialog runs.
-    qelguitest::DialogHook hook([&](wxDialog*) {
-        frame->Close(true);
-        wxTheApp->ProcessIdle();
-        EXPECT_FALSE(destroyed) << "the dialog and its opener are still running";
-        return wxID_OK;
-    });
-    wxWindow* advanced = wxWindow::FindWindowByLabel(wxT("Advanced"), frame);
-    ASSERT_NE(nullptr, advanced);
-    wxCommandEvent click(wxEVT_BUTTON, advanced->GetId());
-    click.SetEventObject(advanced);
-    advanced->GetEventHandler()->ProcessEvent(click);
-    EXPECT_EQ(1, hook.entered);
-    EXPECT_FALSE(destroyed);
-    EXPECT_TRUE(pumpUntil([&] {
-        wxTheApp->ProcessIdle();
-        return destroyed;
-    }));
-    m_frame = nullptr;
+    const std::function<void(QelFrame*)> openers[] = {
+        [](QelFrame* frame) {
+            wxWindow* advanced = wxWindow::FindWindowByLabel(wxT("Advanced"), frame);
+            ASSERT_NE(nullptr, advanced);
+            wxCommandEvent click(wxEVT_BUTTON, advanced->GetId());
+            click.SetEventObject(advanced);
+            advanced->GetEventHandler()->ProcessEvent(click);
+        },
+        [](QelFrame*) {
+            qelSetMessageBoxHook(nullptr); // the real box, caught by the modal hook
+            qelMessageBox(wxICON_WARNING, wxT("Mind the gap"), QEL_CAPTION_WARNING);
+        },
+    };
+    for (const auto& open : openers) {
+        QelFrame* frame = makeFrame();
+        frame->setClient(m_client.get());
+        bool destroyed = false;
+        frame->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
+            destroyed = destroyed || event.GetEventObject() == frame;
+            event.Skip();
+        });
+        qelguitest::DialogHook hook([&](wxDialog*) {
+            frame->Close(true);
+            wxTheApp->ProcessIdle();
+            EXPECT_FALSE(destroyed) << "the run has not returned";
+            return wxID_OK;
+        });
+        open(frame);
+        EXPECT_EQ(1, hook.entered);
+        EXPECT_TRUE(pumpUntil([&] {
+            wxTheApp->ProcessIdle();
+            return destroyed;
+        }));
+        m_frame = nullptr;
+        qeltest::failOnEveryBox();
+    }
 }
 
 // ---- keyboard traversal ----------------------------------------------------
