@@ -460,11 +460,18 @@ void BenchApp::finishBurst() {
     const long rssAfter = statusKib("VmRSS");
     const double handlingMs =
         m_burstStates > 0 ? microsecondsBetween(m_burstStart, m_lastRefresh) / 1000 : 0;
+    // The address of the state the panel last refreshed with.
+    const qel_state* current = state();
+    char shown[32] = "none";
+    if (current != nullptr) {
+        const uint8_t* ip = current->ip_address;
+        std::snprintf(shown, sizeof shown, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
+    }
     std::printf("burst sent=%lu refreshed=%zu processing_events=%zu max_waiting=%zu "
-                "duration_ms=%.1f shows_last=%s last=%s rss_before_kib=%ld rss_after_kib=%ld "
-                "hwm_kib=%ld\n",
+                "duration_ms=%.1f shows_last=%s last=%s shown=%s rss_before_kib=%ld "
+                "rss_after_kib=%ld hwm_kib=%ld\n",
                 m_burst, m_burstStates, m_frame->handled - m_handledBefore, m_frame->maxWaiting,
-                handlingMs, showsLast ? "yes" : "no", address, m_rssBefore, rssAfter,
+                handlingMs, showsLast ? "yes" : "no", address, shown, m_rssBefore, rssAfter,
                 statusKib("VmHWM"));
     std::fprintf(stderr, "bench_panel: the manager said: %s", m_ctlOut.c_str());
     finish(true);
