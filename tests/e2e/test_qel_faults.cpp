@@ -331,23 +331,24 @@ TEST_F(PanelFaults, AKilledManagerGivesOneRestartWarningAndThenSilence) {
 // continued meanwhile.
 TEST_F(PanelFaults, ASilentManagerIsGivenUpAfter31sAndSleepIsToldApart) {
     startManager();
-    const std::string copy = copyOfProgram();
+    auto b = startPanel("b", copyOfProgram());
+    ASSERT_TRUE(
+        qele2e::waitUntil([&] { return count(m_manager->log(), " connected\n") == 1; }, k_windowMs))
+        << b->log();
     auto a = startPanel("a");
     // The manager's answer to CONNECT is the last A will hear.
     ASSERT_TRUE(
-        qele2e::waitUntil([&] { return count(m_manager->log(), " connected\n") == 1; }, k_windowMs))
+        qele2e::waitUntil([&] { return count(m_manager->log(), " connected\n") == 2; }, k_windowMs))
         << a->log();
     const auto lastAnswer = Clock::now();
-    const std::string managerLog = m_manager->log();
-    const size_t at = managerLog.find("client 127.0.0.1:");
-    const std::string client = managerLog.substr(at, managerLog.find(' ', at + 7) - at);
-
-    auto b = startPanel("b", copy);
-    ASSERT_TRUE(
-        qele2e::waitUntil([&] { return count(m_manager->log(), " connected\n") == 2; }, k_windowMs))
-        << b->log();
     ASSERT_NO_FATAL_FAILURE(ctl({"silent", "on"}));
     ASSERT_LT(secondsSince(lastAnswer), 9.0) << "the manager went silent too late";
+    // A is the client that connected second.
+    const std::string managerLog = m_manager->log();
+    const size_t second = managerLog.find(" connected\n", managerLog.find(" connected\n") + 1);
+    const size_t at = managerLog.rfind("client 127.0.0.1:", second);
+    ASSERT_NE(std::string::npos, at);
+    const std::string client = managerLog.substr(at, managerLog.find(' ', at + 7) - at);
     ASSERT_NE(0u, qele2e::waitForWindow(a->pid(), k_mainTitle, k_windowMs)) << a->log();
     ASSERT_NE(0u, qele2e::waitForWindow(b->pid(), k_mainTitle, k_windowMs)) << b->log();
     const auto stopped = Clock::now();
