@@ -18,6 +18,11 @@
 //
 //   bench_panel [--clicks N] [--burst N] [--state-in-memory]
 //
+// Each click's latency is split at three points: the request sent (the
+// panel's button handler let the click pass on), the client thread's
+// processing event posted, and that event taken up by the GUI thread; the
+// median and the 99th percentile of each part are printed as "median/p99".
+//
 // Like the panel, the manager client logs at Debug to standard error, which
 // the caller sends to a file. The results go to standard output, one line
 // per measurement of "key=value" pairs. The manager saves every new
@@ -48,7 +53,9 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -166,10 +173,28 @@ private:
 };
 
 // The main window, counting the client thread's processing events and how
-// many events still wait in its queue when one is handled.
+// many events still wait in its queue when one is handled, and noting when
+// the last one was posted (on the client thread) and taken up.
 class BenchFrame : public QelFrame {
 public:
     using QelFrame::QelFrame;
+
+    void QueueEvent(wxEvent* event) override {
+        m_posted = Clock::now().time_since_epoch().count();
+        m_guiCpuAtPost = guiThreadCpuUs();
+        QelFrame::QueueEvent(event);
+    }
+    Clock::time_point lastPosted() const {
+        return Clock::time_point(Clock::duration(m_posted.load()));
+    }
+    // The GUI thread's CPU time, in microseconds, readable from any thread.
+    double guiThreadCpuUs() const {
+        timespec t{};
+        clock_gettime(m_guiClock, &t);
+        return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+    }
+    // The GUI thread's CPU time when the last event was posted.
+    double guiCpuAtPost() const { return m_guiCpuAtPost.load(); }
 
     void OnClientThread(wxCommandEvent& event) override {
         size_t waiting = 0;
@@ -181,12 +206,26 @@ public:
 
         ++handled;
         lastHandled = Clock::now();
+        lastHandledCpu = guiThreadCpuUs();
         QelFrame::OnClientThread(event);
     }
 
     size_t handled = 0;
     size_t maxWaiting = 0;
     Clock::time_point lastHandled; // when the last one was taken up
+    double lastHandledCpu = 0;     // the GUI thread's CPU time then
+
+private:
+    std::atomic<Clock::rep> m_posted{0};
+    std::atomic<double> m_guiCpuAtPost{0};
+    clockid_t m_guiClock = guiClock();
+
+    // Made on the GUI thread, with the window.
+    static clockid_t guiClock() {
+        clockid_t clock = CLOCK_THREAD_CPUTIME_ID;
+        pthread_getcpuclockid(pthread_self(), &clock);
+        return clock;
+    }
 };
 
 class BenchApp : public wxApp, public QelClientListener {
@@ -235,11 +274,14 @@ private:
     Clock::time_point m_clickStart;
     Clock::time_point m_sent; // the panel's button handler has sent
     std::vector<double> m_latencies;
-    // The parts of each latency: to the request sent, to the processing
-    // event taken up, to the refresh done.
+    // The parts of each latency: to the request sent; to the processing
+    // event posted (the manager's answer, the client thread's wake-up); to
+    // the event taken up (the GUI thread's wake-up); to the refresh done.
     std::vector<double> m_toSent;
-    std::vector<double> m_toWoken;
+    std::vector<double> m_toPosted;
+    std::vector<double> m_toTakenUp;
     std::vector<double> m_toShown;
+    double m_takenUpCpu = 0; // of the last click
 
     // Bursting.
     std::thread m_ctl;
@@ -409,12 +451,16 @@ void BenchApp::onClientEvent(int code) {
     if (m_phase == Phase::Clicking && m_waiting && current->config.want_to_run == m_expected) {
         m_latencies.push_back(microsecondsBetween(m_clickStart, now));
         m_toSent.push_back(microsecondsBetween(m_clickStart, m_sent));
-        m_toWoken.push_back(microsecondsBetween(m_sent, m_frame->lastHandled));
+        m_toPosted.push_back(microsecondsBetween(m_sent, m_frame->lastPosted()));
+        m_toTakenUp.push_back(microsecondsBetween(m_frame->lastPosted(), m_frame->lastHandled));
+        m_takenUpCpu = m_frame->lastHandledCpu - m_frame->guiCpuAtPost();
         m_toShown.push_back(microsecondsBetween(m_frame->lastHandled, now));
+        // Whether the GUI thread worked or waited before it took the event up.
         std::fprintf(stderr,
-                     "bench_panel: click %zu took %.0f us: sent %.0f, taken up %.0f, shown %.0f\n",
-                     m_latencies.size(), m_latencies.back(), m_toSent.back(), m_toWoken.back(),
-                     m_toShown.back());
+                     "bench_panel: click %zu took %.0f us: sent %.0f, posted %.0f, taken up %.0f "
+                     "(the GUI thread ran %.0f of it), shown %.0f\n",
+                     m_latencies.size(), m_latencies.back(), m_toSent.back(), m_toPosted.back(),
+                     m_toTakenUp.back(), m_takenUpCpu, m_toShown.back());
 
         m_waiting = false;
         m_timer.StartOnce(30);
@@ -483,11 +529,13 @@ void BenchApp::finish(bool ok) {
     m_ok = ok && m_boxes.empty();
     if (!m_latencies.empty()) {
         std::printf("click iterations=%zu median_us=%.0f p99_us=%.0f min_us=%.0f max_us=%.0f "
-                    "sent_median_us=%.0f woken_median_us=%.0f shown_median_us=%.0f "
-                    "state_file=%s\n",
+                    "sent_us=%.0f/%.0f posted_us=%.0f/%.0f taken_us=%.0f/%.0f "
+                    "shown_us=%.0f/%.0f state_file=%s\n",
                     m_latencies.size(), median(m_latencies), quantile(m_latencies, 0.99),
                     quantile(m_latencies, 0), quantile(m_latencies, 1), median(m_toSent),
-                    median(m_toWoken), median(m_toShown), m_stateInMemory ? "memory" : "disk");
+                    quantile(m_toSent, 0.99), median(m_toPosted), quantile(m_toPosted, 0.99),
+                    median(m_toTakenUp), quantile(m_toTakenUp, 0.99), median(m_toShown),
+                    quantile(m_toShown, 0.99), m_stateInMemory ? "memory" : "disk");
     }
     for (const std::string& box : m_boxes) {
         std::fprintf(stderr, "bench_panel: a box appeared: %s\n", box.c_str());
