@@ -5,6 +5,7 @@
 
 #include "kes_log.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -223,12 +224,20 @@ kes_result tesk2_client_send_request(tesk2_request* request) {
 }
 
 kes_result tesk2_client_process(tesk2_client* client) {
-    if (client == nullptr || client->socket == KES_INVALID_SOCKET) {
+    return tesk2_client_process_some(client, SIZE_MAX);
+}
+
+kes_result tesk2_client_process_some(tesk2_client* client, size_t limit) {
+    if (client == nullptr || client->socket == KES_INVALID_SOCKET || limit == 0) {
         return KES_INVALIDPARAMETER;
     }
     kes_log* log = logOf(client);
     kes_log_printf(log, KES_LOG_VERBOSE, "%s: starting\n", k_process);
-    for (;;) {
+    for (size_t read = 0;; ++read) {
+        if (read == limit) {
+            // More may be waiting: the owner is called again for it.
+            return KES_SUCCESS;
+        }
         size_t size = TESK2_DATAGRAM_MAX;
         kes_result result =
             kes_socket_recv(client->socket, tesk2_message_data(&client->receive), &size);

@@ -121,6 +121,13 @@ kes_result tesk2_client_send_request(tesk2_request* request);
 // failure (KES_MSGSIZE for a datagram over 1472 bytes, which is lost).
 kes_result tesk2_client_process(tesk2_client* client);
 
+// tesk2_client_process that reads at most `limit` datagrams: when it has read
+// that many it returns 0 at once, leaving the rest (and the keepalive check,
+// which runs only once the socket is empty) to the next call. An owner that
+// shares its thread with a user interface keeps each call short this way
+// while the server floods it. Limit 0: KES_INVALIDPARAMETER.
+kes_result tesk2_client_process_some(tesk2_client* client, size_t limit);
+
 // Turns keepalives on with the owner's protocol identifier, the send interval
 // and the receive time-out. Protocol 0 or a missing argument:
 // KES_INVALIDPARAMETER.

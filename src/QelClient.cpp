@@ -130,7 +130,9 @@ kes_result QelClient::waitFor(uint32_t (*condition)(const qel_client* client)) {
         if (result != KES_SUCCESS) {
             return result;
         }
-        result = tesk2_client_process(m_managerClient->protocol);
+        // A bounded batch: a flood of events must not keep the user's input
+        // waiting. What is left makes the client thread post again.
+        result = tesk2_client_process_some(m_managerClient->protocol, QEL_PROCESSING_BATCH);
         if (result != KES_SUCCESS) {
             return result;
         }
@@ -292,7 +294,9 @@ kes_result QelClient::onThreadEvent() {
     if (m_processingPending.load() != 0 && m_managerClient != nullptr) {
         wxMutexLocker lock(m_mutex);
         m_processingPending = 0;
-        result = tesk2_client_process(m_managerClient->protocol);
+        // A bounded batch: a flood of events must not keep the user's input
+        // waiting. What is left makes the client thread post again.
+        result = tesk2_client_process_some(m_managerClient->protocol, QEL_PROCESSING_BATCH);
     }
     if (m_lostContact.load() != 0) {
         qelMessageBox(wxICON_WARNING, k_sleepWarning, QEL_CAPTION_WARNING);

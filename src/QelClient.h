@@ -26,6 +26,9 @@ class QelOptions;
 class QelState;
 class wxEvtHandler;
 
+// The most datagrams one processing event handles on the GUI thread.
+constexpr size_t QEL_PROCESSING_BATCH = 32;
+
 // The longest each start-up wait takes.
 constexpr kes_time QEL_STARTUP_WAIT{5, 500000};
 

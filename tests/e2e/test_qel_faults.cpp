@@ -949,10 +949,9 @@ TEST_F(PanelFlood, LeavesThePanelServingAndTheLastStateShown) {
 }
 
 TEST_F(PanelFlood, HandlesAClickWithin100msDuringTheFlood) {
-    GTEST_SKIP() << "fault: the GUI thread handles every datagram waiting on the manager socket in "
-                    "one go, each with its state dump and window refresh, so during the flood a "
-                    "click is handled 0.25 to 0.35 s later than without one on an idle machine "
-                    "(1.6 to 1.9 s on a loaded one)";
+    if (k_addressSanitizer) {
+        GTEST_SKIP() << "a time limit says nothing under the sanitizers' instrumentation";
+    }
     // Beside the time the same click takes without a flood, which includes
     // the tools' own delays.
     const double quiet = clickPowerAndTime(m_window, m_logPath, 5000);

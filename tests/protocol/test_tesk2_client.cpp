@@ -203,6 +203,24 @@ TEST_F(ClientTest, EventsReachTheOwnerOnlyWhileConnected) {
     EXPECT_EQ(m_notes[0].seqnum, 77);
 }
 
+TEST_F(ClientTest, ProcessingSomeReadsAtMostTheLimitAndLeavesTheRest) {
+    enableKeepalive();
+    connect();
+    m_notes.clear();
+    for (uint16_t seqnum = 1; seqnum <= 5; ++seqnum) {
+        m_peer.send(TESK2_STATUS_EVENT, seqnum, 0x0102, {1, 2, 3, 4});
+    }
+    EXPECT_EQ(tesk2_client_process_some(m_client, 0), KES_INVALIDPARAMETER);
+    ASSERT_TRUE(waitReadable(m_socket));
+    ASSERT_EQ(tesk2_client_process_some(m_client, 2), KES_SUCCESS);
+    ASSERT_EQ(m_notes.size(), 2u);
+    EXPECT_EQ(m_notes[1].seqnum, 2);
+    ASSERT_EQ(process(), KES_SUCCESS);
+    ASSERT_EQ(m_notes.size(), 5u) << "the rest, in order";
+    EXPECT_EQ(m_notes[2].seqnum, 3);
+    EXPECT_EQ(m_notes[4].seqnum, 5);
+}
+
 // --- The request slot --------------------------------------------------------
 
 TEST_F(ClientTest, RefusesOpcodesTheStateDoesNotAllowAndFreesTheSlot) {
