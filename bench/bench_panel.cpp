@@ -196,7 +196,7 @@ public:
     // The GUI thread's CPU time when the last event was posted.
     double guiCpuAtPost() const { return m_guiCpuAtPost.load(); }
 
-    void OnClientThread(wxCommandEvent& event) override {
+    void OnClientThread(wxThreadEvent& event) override {
         size_t waiting = 0;
         {
             wxCriticalSectionLocker lock(m_pendingEventsLock);

@@ -37,3 +37,16 @@ endfunction()
 
 qel_wx_target(qel::wxbase "base")
 qel_wx_target(qel::wxcore "core,base")
+
+# The interface reaches a few native dialog functions of the toolkit's GTK
+# port (ending a message box on shutdown) directly.
+execute_process(COMMAND ${WX_CONFIG} --cxxflags core
+                OUTPUT_VARIABLE qel_wx_core_flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(qel_wx_core_flags MATCHES "__WXGTK__")
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(QEL_GTK REQUIRED IMPORTED_TARGET GLOBAL gtk+-3.0)
+  add_library(qel::gtk ALIAS PkgConfig::QEL_GTK)
+else()
+  add_library(qel_no_gtk INTERFACE)
+  add_library(qel::gtk ALIAS qel_no_gtk)
+endif()

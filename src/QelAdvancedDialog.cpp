@@ -24,25 +24,13 @@ wxString channelsLabel(const wxString& count) {
 QelAdvancedDialog::QelAdvancedDialog(wxWindow* parent)
     : QelAdvancedDialogGen(parent, wxID_ANY, wxT("QEL: Advanced Options"), wxDefaultPosition,
                            wxSize(300, 140)),
-      m_factory(nullptr), m_client(nullptr), m_choice(-1), m_maximum(-1) {}
-
-QelAdvancedDialog::~QelAdvancedDialog() {
-    if (m_client != nullptr) {
-        m_client->removeListener(this);
-    }
-}
+      m_factory(nullptr), m_client(nullptr), m_choice(-1), m_maximum(-1), m_subscription(this) {}
 
 void QelAdvancedDialog::setClient(QelClient* client) {
-    if (client == m_client) {
+    if (!m_subscription.setClient(client)) {
         return;
     }
-    if (m_client != nullptr) {
-        m_client->removeListener(this);
-    }
     m_client = client;
-    if (client != nullptr) {
-        client->addListener(this);
-    }
     onClientEvent(QEL_CLIENT_EVENT_OPTIONS);
     onClientEvent(QEL_CLIENT_EVENT_STATE);
 }

@@ -6,6 +6,7 @@
 
 #include "QelAdvancedDialogGen.h"
 #include "QelClientListener.h"
+#include "QelClientSubscription.h"
 
 class QelClient;
 class QelConfig;
@@ -16,8 +17,6 @@ class QelState;
 class QelAdvancedDialog : public QelAdvancedDialogGen, public QelClientListener {
 public:
     explicit QelAdvancedDialog(wxWindow* parent);
-    // Leaves the client's listeners.
-    ~QelAdvancedDialog() override;
 
     // Listens to `client` (null: to none) and shows what it holds. Giving the
     // client the dialog already has does nothing.
@@ -54,4 +53,6 @@ private:
     int m_choice;
     // The largest slider position that names a usable count; -1 when none.
     int m_maximum;
+    // The dialog's registration with m_client; it ends with the dialog.
+    QelClientSubscription m_subscription;
 };

@@ -16,25 +16,13 @@
 QelAsioDialog::QelAsioDialog(wxWindow* parent)
     : QelAsioDialogGen(parent, wxID_ANY, wxT("QEL: ASIO Options"), wxDefaultPosition,
                        wxSize(327, 197)),
-      m_factory(nullptr), m_client(nullptr) {}
-
-QelAsioDialog::~QelAsioDialog() {
-    if (m_client != nullptr) {
-        m_client->removeListener(this);
-    }
-}
+      m_factory(nullptr), m_client(nullptr), m_subscription(this) {}
 
 void QelAsioDialog::setClient(QelClient* client) {
-    if (client == m_client) {
+    if (!m_subscription.setClient(client)) {
         return;
     }
-    if (m_client != nullptr) {
-        m_client->removeListener(this);
-    }
     m_client = client;
-    if (client != nullptr) {
-        client->addListener(this);
-    }
     onClientEvent(QEL_CLIENT_EVENT_OPTIONS);
     onClientEvent(QEL_CLIENT_EVENT_STATE);
 }

@@ -6,6 +6,7 @@
 
 #include "QelAsioDialogGen.h"
 #include "QelClientListener.h"
+#include "QelClientSubscription.h"
 
 class QelAsioOptions;
 class QelClient;
@@ -15,8 +16,6 @@ class QelFactory;
 class QelAsioDialog : public QelAsioDialogGen, public QelClientListener {
 public:
     explicit QelAsioDialog(wxWindow* parent);
-    // Leaves the client's listeners.
-    ~QelAsioDialog() override;
 
     // Listens to `client` (null: to none) and shows what it holds. Giving the
     // client the dialog already has does nothing.
@@ -48,4 +47,8 @@ protected:
     void OnOK(wxCommandEvent& event) override;
 
     QelClient* m_client; // not owned; null until setClient
+
+private:
+    // The dialog's registration with m_client; it ends with the dialog.
+    QelClientSubscription m_subscription;
 };

@@ -2,7 +2,6 @@
 
 #include "QelClientListener.h"
 #include "QelClientThread.h"
-#include "QelMessageBox.h"
 
 #include "QelConfig.h"
 #include "QelFactory.h"
@@ -12,6 +11,7 @@
 
 #include "tesk2_client.h"
 
+#include <wx/debug.h>
 #include <wx/event.h>
 
 #include <algorithm>
@@ -20,14 +20,11 @@
 
 namespace {
 
-const wxString k_sleepWarning(wxS("The QEL Control panel has lost contact with QEL.\n"
-                                  "This may be due to the computer entering a low power state\n"
-                                  "such as sleep or hibernation\n"
-                                  "Restart the QEL control panel to re-establish a connection."));
+// How many client locks the calling thread holds.
+thread_local int t_locksHeld = 0;
 
-const wxString
-    k_restartWarning(wxS("The QEL Control panel has lost contact with QEL.\n"
-                         "Try restarting the QEL control panel to re-establish a connection."));
+// Room for the notifications of one processing batch without growing.
+constexpr size_t k_noticesReserved = 4 * QEL_PROCESSING_BATCH;
 
 uint32_t isConnected(const qel_client* client) {
     return client->status == TESK2_CONNECTED;
@@ -45,12 +42,47 @@ bool valid(const qel_client* client, uint32_t bit) {
     return client != nullptr && (client->flags & bit) != 0;
 }
 
+// Notifications whose later occurrences add nothing while an earlier one
+// waits: the listeners read the objects, which hold the newest records.
+bool coalescable(int code) {
+    return code != QEL_CLIENT_EVENT_CONNECTION;
+}
+
 } // namespace
+
+bool qelClientLockHeld() {
+    return t_locksHeld > 0;
+}
+
+// m_mutex held by the GUI thread for the manager client's sake. What the
+// manager client reports meanwhile is recorded, not delivered; the caller
+// delivers once this is gone.
+class QelClient::Locked {
+public:
+    explicit Locked(QelClient* client) : m_client(client) {
+        m_client->m_mutex.Lock();
+        ++t_locksHeld;
+        m_client->m_locked = true;
+    }
+    ~Locked() {
+        m_client->m_locked = false;
+        --t_locksHeld;
+        m_client->m_mutex.Unlock();
+    }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    QelClient* m_client;
+};
 
 QelClient::QelClient(QelFactory* factory)
     : m_thread(nullptr), m_factory(factory), m_managerClient(nullptr), m_processingPending(0),
       m_lostContact(0), m_info(nullptr), m_options(nullptr), m_state(nullptr),
-      m_threadObject(nullptr) {}
+      m_threadObject(nullptr), m_warnings(nullptr), m_nextNotice(0), m_locked(false),
+      m_delivering(false), m_checkConnection(false), m_stopped(false), m_lostContactTold(false) {
+    m_notices.reserve(k_noticesReserved);
+}
 
 QelClient::~QelClient() {
     releaseThread();
@@ -111,7 +143,8 @@ kes_result QelClient::waitForState() {
 
 // Drives the manager client on this thread until `condition` holds, for at
 // most QEL_STARTUP_WAIT. A condition that holds already returns at once,
-// without touching the socket.
+// without touching the socket. No thread runs yet, so no lock is taken and
+// what arrives is delivered as it arrives.
 kes_result QelClient::waitFor(uint32_t (*condition)(const qel_client* client)) {
     if (m_managerClient == nullptr) {
         return KES_INVALIDSTATE;
@@ -168,13 +201,44 @@ QelState* QelClient::getState() const {
 }
 
 kes_result QelClient::setConfig(const QelConfig& config) {
+    if (m_stopped) {
+        return KES_INVALIDSTATE;
+    }
     qel_config record;
     std::memset(&record, 0, sizeof record);
     const qel_options* options = m_options != nullptr ? m_options->getRecord() : nullptr;
     if (!config.toRecord(options, &record)) {
         return KES_INVALIDDATA;
     }
-    return qel_client_set_system_config(&record, m_managerClient);
+    kes_result result;
+    {
+        Locked lock(this);
+        result = qel_client_set_system_config(&record, m_managerClient);
+    }
+    deliverNotifications();
+    return result;
+}
+
+kes_result QelClient::clearSystemError() {
+    if (m_stopped || m_managerClient == nullptr) {
+        return KES_INVALIDSTATE;
+    }
+    kes_result result;
+    {
+        Locked lock(this);
+        result = qel_client_clear_system_error(m_managerClient);
+    }
+    deliverNotifications();
+    return result;
+}
+
+bool QelClient::isRequestPending() {
+    // A stopped client hears no answer any more: nothing is pending for it.
+    if (m_stopped || m_managerClient == nullptr) {
+        return false;
+    }
+    Locked lock(this);
+    return m_managerClient->pending != nullptr;
 }
 
 void QelClient::onManagerEvent(int code) {
@@ -205,15 +269,103 @@ void QelClient::onManagerEvent(int code) {
     default:
         break;
     }
-    // A listener may add or remove listeners: the length is read every step.
-    for (size_t i = 0; i < m_listeners.size(); ++i) {
-        m_listeners[i]->onClientEvent(code);
+    record(Notice::EVENT, code);
+    deliverNotifications();
+}
+
+// Queues a notification. While a delivery runs (a listener may be inside a
+// box), a notification that one already waiting makes redundant is dropped.
+void QelClient::record(Notice::Kind kind, int code) {
+    if (m_delivering && kind == Notice::EVENT && coalescable(code)) {
+        for (size_t i = m_nextNotice; i < m_notices.size(); ++i) {
+            if (m_notices[i].kind == kind && m_notices[i].code == code) {
+                return;
+            }
+        }
     }
+    m_notices.push_back(Notice{kind, code});
+}
+
+// Tells what was recorded, oldest first, until nothing is left; then, after a
+// thread event, gives up a lost connection. Does nothing while the lock is
+// held or another delivery runs further up the stack: that one goes on
+// until everything recorded meanwhile has been told, so nobody who is still
+// running is told again.
+void QelClient::deliverNotifications() {
+    if (m_locked || m_delivering) {
+        return;
+    }
+    wxASSERT_MSG(!qelClientLockHeld(), wxS("QelClient: listeners run with a client's lock held"));
+    m_delivering = true;
+    for (;;) {
+        if (m_nextNotice < m_notices.size()) {
+            const Notice notice = m_notices[m_nextNotice++];
+            if (m_nextNotice == m_notices.size()) {
+                m_notices.clear();
+                m_nextNotice = 0;
+            }
+            deliver(notice);
+            continue;
+        }
+        if (!m_checkConnection) {
+            break;
+        }
+        m_checkConnection = false;
+        if (m_lostContact.load() != 0) {
+            if (!m_lostContactTold) {
+                m_lostContactTold = true;
+                if (m_warnings != nullptr) {
+                    m_warnings->onLostContact(QEL_LOST_CONTACT_SLEEP);
+                }
+                stop();
+                // Every window shows what the client now offers: after the
+                // DISCONNECT the records are gone, and with them the data.
+                record(Notice::REFRESH, 0);
+            }
+        } else if (m_managerClient == nullptr || m_managerClient->status == TESK2_DISCONNECTED) {
+            stop();
+        }
+    }
+    m_delivering = false;
+}
+
+void QelClient::deliver(const Notice& notice) {
+    // A listener may add or remove listeners: the length is read every step.
+    switch (notice.kind) {
+    case Notice::EVENT:
+        for (size_t i = 0; i < m_listeners.size(); ++i) {
+            m_listeners[i]->onClientEvent(notice.code);
+        }
+        break;
+    case Notice::RESTART_WARNING:
+        if (m_warnings != nullptr) {
+            m_warnings->onLostContact(QEL_LOST_CONTACT_DISCONNECTED);
+        }
+        break;
+    case Notice::REFRESH:
+        for (size_t i = 0; i < m_listeners.size(); ++i) {
+            m_listeners[i]->onClientEvent(QEL_CLIENT_EVENT_INFO);
+            m_listeners[i]->onClientEvent(QEL_CLIENT_EVENT_OPTIONS);
+            m_listeners[i]->onClientEvent(QEL_CLIENT_EVENT_STATE);
+        }
+        break;
+    }
+}
+
+void QelClient::deliverTo(QelClientListener* listener, int code) {
+    if (listener == nullptr || m_locked || m_delivering) {
+        return;
+    }
+    m_delivering = true;
+    listener->onClientEvent(code);
+    m_delivering = false;
+    deliverNotifications();
 }
 
 // The manager connection has dropped. If the client thread has not run for
 // longer than the gap, the process was suspended: the sleep warning follows
-// from onThreadEvent. Otherwise the user is told to restart, once.
+// after the processing. Otherwise the user is told to restart, once: the
+// warning is recorded ahead of the connection notification.
 void QelClient::checkConnectionLoss() {
     if (m_managerClient == nullptr || m_managerClient->status != TESK2_DISCONNECTED ||
         m_lostContact.load() != 0) {
@@ -227,7 +379,7 @@ void QelClient::checkConnectionLoss() {
         m_lostContact = 1;
     }
     if (m_lostContact.load() == 0) {
-        qelMessageBox(wxICON_WARNING, k_restartWarning, QEL_CAPTION_WARNING);
+        record(Notice::RESTART_WARNING, 0);
     }
 }
 
@@ -282,8 +434,11 @@ void QelClient::releaseThread() {
 }
 
 void QelClient::stop() {
+    wxASSERT_MSG(!m_locked, wxS("QelClient::stop with the client's lock held"));
     releaseThread();
+    m_stopped = true;
     if (m_managerClient != nullptr) {
+        Locked lock(this);
         m_managerClient->callback = nullptr;
         qel_client_disconnect(m_managerClient);
     }
@@ -292,28 +447,20 @@ void QelClient::stop() {
 kes_result QelClient::onThreadEvent() {
     kes_result result = KES_SUCCESS;
     if (m_processingPending.load() != 0 && m_managerClient != nullptr) {
-        wxMutexLocker lock(m_mutex);
+        Locked lock(this);
         m_processingPending = 0;
         // A bounded batch: a flood of events must not keep the user's input
         // waiting. What is left makes the client thread post again.
         result = tesk2_client_process_some(m_managerClient->protocol, QEL_PROCESSING_BATCH);
     }
-    if (m_lostContact.load() != 0) {
-        qelMessageBox(wxICON_WARNING, k_sleepWarning, QEL_CAPTION_WARNING);
-        stop();
-        for (size_t i = 0; i < m_listeners.size(); ++i) {
-            m_listeners[i]->onClientEvent(QEL_CLIENT_EVENT_INFO);
-            m_listeners[i]->onClientEvent(QEL_CLIENT_EVENT_OPTIONS);
-            m_listeners[i]->onClientEvent(QEL_CLIENT_EVENT_STATE);
-        }
-    } else if (m_managerClient == nullptr || m_managerClient->status == TESK2_DISCONNECTED) {
-        stop();
-    }
+    m_checkConnection = true;
+    deliverNotifications();
     return result;
 }
 
 kes_result QelClient::getWaitInfo(QelClientWaitInfo* info) {
     wxMutexLocker lock(m_mutex);
+    ++t_locksHeld;
     info->connectionStatus =
         m_managerClient != nullptr ? static_cast<int>(m_managerClient->status) : 0;
     if (info->connectionStatus != 0) {
@@ -321,6 +468,7 @@ kes_result QelClient::getWaitInfo(QelClientWaitInfo* info) {
         tesk2_client_next_deadline(m_managerClient->protocol, &info->nextDeadline);
         info->processingPending = m_processingPending.load();
     }
+    --t_locksHeld;
     return KES_SUCCESS;
 }
 
@@ -337,9 +485,11 @@ void QelClient::reportLostContact(wxEvtHandler* frame) {
 }
 
 // Queues one QEL_EVT_CLIENT on the frame through the toolkit's thread-safe
-// pending-event queue; the GUI thread handles it later.
+// pending-event queue; the GUI thread handles it later. It is a thread event,
+// the toolkit's event for that purpose, which its base library holds: the
+// command events belong to its window library.
 void QelClient::postClientEvent(wxEvtHandler* frame) {
-    wxCommandEvent event(QEL_EVT_CLIENT, 0);
+    wxThreadEvent event(QEL_EVT_CLIENT, 0);
     event.SetEventObject(frame);
     frame->AddPendingEvent(event);
 }

@@ -4,7 +4,17 @@
 // it keeps the listeners that want to hear about changes. At start-up it
 // drives the manager client itself in three waits; afterwards the client
 // thread wakes the GUI thread, which processes under m_mutex.
+//
+// The client is the engine below the windows: it includes no window header
+// and shows nothing. What the manager client reports while m_mutex is held is
+// recorded as notifications; they are delivered to the listeners (and lost
+// contact to the warnings' owner) only once the lock is released. No listener
+// and no message box ever runs with m_mutex held, so a box left open for
+// minutes never keeps the client thread from posting, keepalives from
+// leaving or answers from being read. Debug builds assert it.
 #pragma once
+
+#include "QelClientWarnings.h"
 
 #include "kes_env.h"
 #include "kes_result.h"
@@ -15,6 +25,7 @@
 #include <wx/thread.h>
 
 #include <atomic>
+#include <cstdint>
 #include <vector>
 
 class QelClientListener;
@@ -40,6 +51,10 @@ struct QelClientWaitInfo {
     kes_time nextDeadline; // next keepalive action; {0, 0} when none
     int processingPending; // a posted processing event is not handled yet
 };
+
+// True while the calling thread holds the lock of some client. Listeners and
+// message boxes assert that it is false.
+bool qelClientLockHeld();
 
 class QelClient {
 public:
@@ -71,6 +86,16 @@ public:
     // The listeners in the order they are told.
     const std::vector<QelClientListener*>& getListeners() const { return m_listeners; }
 
+    // Who is told when contact is lost (not owned; null: nobody, and the
+    // loss is only logged by the layers below).
+    void setWarnings(QelClientWarnings* warnings) { m_warnings = warnings; }
+    QelClientWarnings* getWarnings() const { return m_warnings; }
+
+    // Tells `listener` `code` as a delivery of the client's own, so that
+    // what arises while it runs (a box it shows, say) waits until it
+    // returns. The start-up uses it for the first look at the state.
+    void deliverTo(QelClientListener* listener, int code);
+
     // The objects, or null while the manager client holds no valid record.
     QelInfo* getInfo() const;
     QelOptions* getOptions() const;
@@ -78,20 +103,32 @@ public:
     qel_client* getManagerClient() const { return m_managerClient; }
 
     // Converts the configuration against the current options and sends it;
-    // KES_INVALIDDATA, with nothing sent, when it does not convert.
+    // KES_INVALIDDATA, with nothing sent, when it does not convert;
+    // KES_INVALIDSTATE once stopped or while a request is outstanding.
     kes_result setConfig(const QelConfig& config);
+    // Sends CLEAR SYSTEM ERROR; KES_INVALIDSTATE once stopped or while a
+    // request is outstanding.
+    kes_result clearSystemError();
+    // Whether a request sent to the manager still awaits its answer (never
+    // once stopped).
+    bool isRequestPending();
 
     // A notification of the manager client (a QelClientEvent code): updates
-    // the model objects, then tells every listener.
+    // the model objects and records it for the listeners. It is delivered at
+    // once unless the lock is held or a delivery is running; then it waits
+    // for the end of that.
     void onManagerEvent(int code);
     static void managerCallback(qel_client* client, QelClientEvent event);
 
     // GUI thread. startThread: KES_INVALIDSTATE while a thread runs.
     kes_result startThread(wxEvtHandler* frame);
     // Ends and joins the client thread, removes the owner callback and sends
-    // DISCONNECT. Never called with m_mutex held.
+    // DISCONNECT. Never called with m_mutex held. The client sends nothing
+    // more afterwards.
     void stop();
-    // Handles one QEL_EVT_CLIENT event; the result of the processing, if any.
+    // Handles one QEL_EVT_CLIENT event: processes what arrived under
+    // m_mutex, then, unless a delivery is running further up the stack,
+    // delivers. The result of the processing, if any.
     kes_result onThreadEvent();
 
     // Client thread.
@@ -101,8 +138,23 @@ public:
 
 private:
     friend class QelClientThread;
+    class Locked;
+
+    // One recorded notification.
+    struct Notice {
+        enum Kind : uint8_t {
+            EVENT,           // `code` to every listener
+            RESTART_WARNING, // the connection dropped while awake
+            REFRESH,         // info, options and state to each listener in turn
+        };
+        Kind kind;
+        int code;
+    };
 
     kes_result waitFor(uint32_t (*condition)(const qel_client* client));
+    void record(Notice::Kind kind, int code);
+    void deliverNotifications();
+    void deliver(const Notice& notice);
     void checkConnectionLoss();
     void postClientEvent(wxEvtHandler* frame);
     void releaseThread();
@@ -128,4 +180,15 @@ private:
     // destructor): the one place the object is released, whether the thread
     // was asked to end or ended by itself. GUI thread only.
     QelClientThread* m_threadObject;
+
+    // GUI thread only from here on.
+    QelClientWarnings* m_warnings;
+    // Recorded and not yet delivered, oldest first from m_nextNotice.
+    std::vector<Notice> m_notices;
+    size_t m_nextNotice;
+    bool m_locked;          // this client's lock is held by the GUI thread
+    bool m_delivering;      // a listener or the warnings' owner is being told
+    bool m_checkConnection; // a thread event asks for the lost-contact checks
+    bool m_stopped;         // stop has run: nothing is sent any more
+    bool m_lostContactTold; // the sleep warning was asked for
 };

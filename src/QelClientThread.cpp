@@ -4,7 +4,7 @@
 
 #include "kes_socket.h"
 
-wxDEFINE_EVENT(QEL_EVT_CLIENT, wxCommandEvent);
+wxDEFINE_EVENT(QEL_EVT_CLIENT, wxThreadEvent);
 
 QelClientTick g_clientThreadTick;
 

@@ -23,7 +23,7 @@ constexpr kes_time QEL_THREAD_BUSY_SLEEP{0, 10000};
 constexpr kes_time QEL_LOST_CONTACT_GAP{30, 0};
 
 // The event the client thread posts: id 0, the main window as event object.
-wxDECLARE_EVENT(QEL_EVT_CLIENT, wxCommandEvent);
+wxDECLARE_EVENT(QEL_EVT_CLIENT, wxThreadEvent);
 
 // The client thread's last reading of the clock. The thread writes it and the
 // connection-loss check reads it on the GUI thread, so the time is kept as one

@@ -15,15 +15,27 @@ namespace {
 const wxString k_caption(wxS("QEL Error"));
 const wxString k_unknownError(wxS("Unknown error code"));
 
+const wxString k_sleepWarning(wxS("The QEL Control panel has lost contact with QEL.\n"
+                                  "This may be due to the computer entering a low power state\n"
+                                  "such as sleep or hibernation\n"
+                                  "Restart the QEL control panel to re-establish a connection."));
+
+const wxString
+    k_restartWarning(wxS("The QEL Control panel has lost contact with QEL.\n"
+                         "Try restarting the QEL control panel to re-establish a connection."));
+
 } // namespace
 
 QelErrors::QelErrors(QelClient* client)
-    : m_client(client), m_lastSystemError(0), m_clearPending(false) {
-    m_client->addListener(this);
+    : m_client(client), m_lastSystemError(0), m_clearPending(false), m_subscription(this) {
+    m_subscription.setClient(m_client);
+    m_client->setWarnings(this);
 }
 
 QelErrors::~QelErrors() {
-    m_client->removeListener(this);
+    if (m_client->getWarnings() == this) {
+        m_client->setWarnings(nullptr);
+    }
 }
 
 void QelErrors::onClientEvent(int code) {
@@ -31,7 +43,7 @@ void QelErrors::onClientEvent(int code) {
         checkSystemError();
     } else if (code == QEL_CLIENT_EVENT_REQUEST_DONE && m_clearPending) {
         m_clearPending = false;
-        qel_client_clear_system_error(m_client->getManagerClient());
+        m_client->clearSystemError();
     }
 }
 
@@ -53,10 +65,15 @@ void QelErrors::checkSystemError() {
     qelMessageBox(wxICON_ERROR, message, k_caption);
 
     // Only one request may be outstanding: the clear waits for it.
-    qel_client* client = m_client->getManagerClient();
-    if (client != nullptr && client->pending != nullptr) {
+    if (m_client->isRequestPending()) {
         m_clearPending = true;
     } else {
-        qel_client_clear_system_error(client);
+        m_client->clearSystemError();
     }
+}
+
+void QelErrors::onLostContact(QelLostContact reason) {
+    qelMessageBox(wxICON_WARNING,
+                  reason == QEL_LOST_CONTACT_SLEEP ? k_sleepWarning : k_restartWarning,
+                  QEL_CAPTION_WARNING);
 }

@@ -62,8 +62,13 @@ void QelFrame::setClient(QelClient* client) {
 
 void QelFrame::OnClose(wxCloseEvent& event) {
     // Not while a dialog or message box runs modally (see QelModalRun.h):
-    // end what can be ended and close again once every run has returned.
+    // the client stops at once, so that the DISCONNECT leaves now and
+    // nothing is sent on behalf of a box the close answers; the runs are
+    // ended and the frame closes again once every one has returned.
     if (qelModalRunning()) {
+        if (m_client != nullptr) {
+            m_client->stop();
+        }
         qelEndModalRuns();
         const bool force = !event.CanVeto();
         wxWeakRef<QelFrame> self(this);
@@ -83,7 +88,7 @@ void QelFrame::OnClose(wxCloseEvent& event) {
     event.Skip();
 }
 
-void QelFrame::OnClientThread(wxCommandEvent& event) {
+void QelFrame::OnClientThread(wxThreadEvent& event) {
     if (m_client != nullptr) {
         m_client->onThreadEvent();
     }
@@ -92,4 +97,5 @@ void QelFrame::OnClientThread(wxCommandEvent& event) {
 
 // The client thread's events come through the static event table.
 wxBEGIN_EVENT_TABLE(QelFrame, QelFrameGen)
-    EVT_COMMAND(wxID_ANY, QEL_EVT_CLIENT, QelFrame::OnClientThread) wxEND_EVENT_TABLE()
+    wx__DECLARE_EVT1(QEL_EVT_CLIENT, wxID_ANY, wxThreadEventHandler(QelFrame::OnClientThread))
+        wxEND_EVENT_TABLE()

@@ -25,7 +25,7 @@ public:
 
     // A QEL_EVT_CLIENT event from the client thread: the client processes
     // what arrived. Nothing happens before setClient.
-    virtual void OnClientThread(wxCommandEvent& event);
+    virtual void OnClientThread(wxThreadEvent& event);
 
 protected:
     // Stops the client (thread, callback, DISCONNECT), then lets the frame

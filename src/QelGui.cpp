@@ -165,11 +165,14 @@ bool QelGui::OnInit() {
     SetTopWindow(frame);
     m_windowUp = true;
 
-    // A system error the manager reports already is shown right away.
-    m_errors->onClientEvent(QEL_CLIENT_EVENT_STATE);
-
+    // From here on a terminating signal closes the window, also while the
+    // box below is open.
     SetSignalHandler(SIGTERM, &QelGui::onTerminateSignal);
     SetSignalHandler(SIGINT, &QelGui::onTerminateSignal);
+
+    // A system error the manager reports already is shown right away, as a
+    // delivery of the client's: what arrives while its box is open waits.
+    m_client->deliverTo(m_errors, QEL_CLIENT_EVENT_STATE);
     return true;
 }
 

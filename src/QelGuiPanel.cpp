@@ -143,7 +143,7 @@ QelBrowserLauncher qelSetBrowserLauncher(QelBrowserLauncher launcher) {
 QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platformName,
                    QelImageManager* images)
     : QelPanelGen(parent, wxID_ANY, wxDefaultPosition, wxSize(595, -1), wxTAB_TRAVERSAL),
-      m_factory(factory), m_client(nullptr), m_powerOn(false) {
+      m_factory(factory), m_client(nullptr), m_powerOn(false), m_subscription(this) {
     if (images != nullptr) {
         // A picture that cannot be loaded stays empty.
         for (int i = 0; i < POWER_IMAGES; ++i) {
@@ -180,18 +180,9 @@ QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platfo
     m_settingsPage->Layout(); // the platform button's new label or its absence
 }
 
-QelPanel::~QelPanel() {
-    if (m_client != nullptr) {
-        m_client->removeListener(this);
-    }
-}
-
 void QelPanel::setClient(QelClient* client) {
-    if (client == m_client) {
+    if (!m_subscription.setClient(client)) {
         return;
-    }
-    if (m_client != nullptr) {
-        m_client->removeListener(this);
     }
     m_client = client;
     if (client == nullptr) {
@@ -199,7 +190,6 @@ void QelPanel::setClient(QelClient* client) {
         setOptionsState(nullptr, nullptr);
         return;
     }
-    client->addListener(this);
     setInfo(client->getInfo());
     setOptionsState(client->getOptions(), client->getState());
 }

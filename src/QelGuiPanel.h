@@ -6,6 +6,7 @@
 #pragma once
 
 #include "QelClientListener.h"
+#include "QelClientSubscription.h"
 #include "QelPanelGen.h"
 
 #include <wx/arrstr.h>
@@ -54,8 +55,6 @@ public:
     // one the button is hidden.
     QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platformName,
              QelImageManager* images);
-    // Leaves the client's listeners.
-    ~QelPanel() override;
 
     // Listens to `client` (null: to none) and shows what it holds. Giving the
     // client the panel already has does nothing.
@@ -96,4 +95,8 @@ protected:
     bool m_powerOn;        // want-to-run of the last state shown
     wxBitmap m_powerImages[POWER_IMAGES];
     wxBitmap m_networkImages[NETWORK_IMAGES];
+
+private:
+    // The panel's registration with m_client; it ends with the panel.
+    QelClientSubscription m_subscription;
 };

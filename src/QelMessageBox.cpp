@@ -1,10 +1,12 @@
 #include "QelMessageBox.h"
 
+#include "QelClient.h"
 #include "QelModalRun.h"
 
 #include "kes_env.h"
 #include "kes_log.h"
 
+#include <wx/debug.h>
 #include <wx/msgdlg.h>
 
 #include <utility>
@@ -27,6 +29,10 @@ void qelSetMessageBoxHook(QelMessageBoxHook replacement) {
 }
 
 int qelMessageBox(long style, const wxString& text, const wxString& caption) {
+    // A box held open with the client's lock would keep the client thread
+    // from posting, and so every keepalive from leaving, for as long as the
+    // user reads it.
+    wxASSERT_MSG(!qelClientLockHeld(), wxS("qelMessageBox with a client's lock held"));
     const long dialogStyle = wxOK | style;
     // The log keeps what the user was told, for the record and for whoever
     // looks at the panel from outside.

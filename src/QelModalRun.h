@@ -1,9 +1,8 @@
 // The modal runs of the panel's dialogs and message boxes. A window that is
 // closed while one of them runs must wait until the run has returned:
-// deleting it earlier would delete a dialog under its own running ShowModal
-// and the handler that opened it, and a message box shown while the client's
-// processing holds its lock would leave the client thread waiting for that
-// lock while the close waits for the thread.
+// deleting it earlier would delete a dialog under its own running ShowModal,
+// and the window whose handler opened it, while that handler is still on the
+// stack. The close ends the runs instead and happens once they have returned.
 #pragma once
 
 #include <functional>
@@ -33,7 +32,7 @@ bool qelModalRunning();
 // runs). A later request replaces an earlier one that has not run yet.
 void qelAfterModalRuns(std::function<void()> action);
 
-// Ends every modal run that the toolkit can end (with wxID_CANCEL): the
-// dialogs' runs, each of which returns once control is back in its loop. A
-// message box runs until the user answers it.
+// Ends every modal run with wxID_CANCEL, innermost first: the dialogs' runs
+// and the message boxes' (as if closed with Escape). Each returns once
+// control is back in its loop.
 void qelEndModalRuns();

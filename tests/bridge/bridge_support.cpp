@@ -1,7 +1,6 @@
 #include "bridge_support.h"
 
 #include "QelClientThread.h"
-#include "QelMessageBox.h"
 
 #include "qel_codec.h"
 #include "tesk2_client.h"
@@ -21,41 +20,7 @@ std::vector<uint8_t> encoded(uint16_t opcode, kes_result (*encode)(const Record*
     return std::vector<uint8_t>(body, body + tesk2_message_body_size(&message));
 }
 
-std::string utf8(const wxString& text) {
-    return std::string(text.utf8_str().data());
-}
-
 } // namespace
-
-bool operator==(const Box& a, const Box& b) {
-    return a.style == b.style && a.text == b.text && a.caption == b.caption;
-}
-
-std::ostream& operator<<(std::ostream& os, const Box& box) {
-    return os << "{style 0x" << std::hex << box.style << std::dec << ", \"" << box.text << "\", \""
-              << box.caption << "\"}";
-}
-
-BoxRecorder::BoxRecorder() {
-    qelSetMessageBoxHook([this](long style, const wxString& text, const wxString& caption) {
-        m_boxes.push_back(Box{style, utf8(text), utf8(caption)});
-        if (onBox) {
-            onBox(m_boxes.back());
-        }
-        return answer;
-    });
-}
-
-BoxRecorder::~BoxRecorder() {
-    failOnEveryBox();
-}
-
-void failOnEveryBox() {
-    qelSetMessageBoxHook([](long style, const wxString& text, const wxString& caption) {
-        ADD_FAILURE() << "unexpected message box " << Box{style, utf8(text), utf8(caption)};
-        return static_cast<int>(wxID_CANCEL);
-    });
-}
 
 kes_result PortClient::initManagerClient(kes_env* env, qel_client** client) {
     return qel_client_new_on_port(env, m_port, client);
@@ -63,6 +28,16 @@ kes_result PortClient::initManagerClient(kes_env* env, qel_client** client) {
 
 void RecordingListener::onClientEvent(int code) {
     m_log->push_back(m_name + ":" + std::to_string(code));
+    if (onEvent) {
+        onEvent(code);
+    }
+}
+
+void RecordingWarnings::onLostContact(QelLostContact reason) {
+    m_log->push_back(reason == QEL_LOST_CONTACT_SLEEP ? "sleep" : "restart");
+    if (onWarning) {
+        onWarning(reason);
+    }
 }
 
 std::vector<uint8_t> infoBody() {
@@ -91,7 +66,6 @@ qel_state stateWith(uint16_t systemError, uint32_t linkSpeed) {
 
 void BridgeTest::SetUp() {
     ASSERT_EQ(kes_env_acquire(&m_env), KES_SUCCESS);
-    failOnEveryBox();
     g_clientThreadTick.store(kes_time{0, 0});
     m_client = std::make_unique<PortClient>(&m_factory, m_manager.port());
 }
@@ -99,7 +73,6 @@ void BridgeTest::SetUp() {
 void BridgeTest::TearDown() {
     m_client->stop();
     m_client.reset();
-    qelSetMessageBoxHook(nullptr);
     kes_env_release(m_env);
 }
 

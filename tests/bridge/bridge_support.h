@@ -1,56 +1,38 @@
 // Shared by the bridge tests: a client that talks to a scripted manager on
-// any port, a listener that records what it hears, message boxes recorded
-// instead of shown, and a fixture that brings a client up as start-up does.
+// any port, a factory of the model objects the application uses, listeners
+// and warnings that record what they hear, and a fixture that brings a
+// client up as start-up does. Nothing here shows a window: the engine's
+// tests link no window library.
 #pragma once
 
-#include "QelAsioFactory.h"
+#include "QelAsioConfig.h"
+#include "QelAsioOptions.h"
 #include "QelClient.h"
 #include "QelClientListener.h"
+#include "QelClientWarnings.h"
+#include "QelFactory.h"
 
 #include "record_builders.h"
 #include "scripted_peer.h"
 
 #include <gtest/gtest.h>
 
-#include <wx/string.h>
-
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
 namespace qeltest {
 
-// A message box as it was asked for.
-struct Box {
-    long style;
-    std::string text; // UTF-8
-    std::string caption;
-};
-bool operator==(const Box& a, const Box& b);
-std::ostream& operator<<(std::ostream& os, const Box& box);
-
-// While it exists, every box is recorded and answered with `answer` instead
-// of being shown; `onBox` runs while the box is "open". Outside a recorder
-// every box fails the running test (the fixture installs that).
-class BoxRecorder {
+// The model objects of the ASIO family, as the application's factory makes
+// them; no client and no panel (those are made above the engine).
+class ModelFactory : public QelFactory {
 public:
-    BoxRecorder();
-    ~BoxRecorder();
-    BoxRecorder(const BoxRecorder&) = delete;
-    BoxRecorder& operator=(const BoxRecorder&) = delete;
-
-    const std::vector<Box>& boxes() const { return m_boxes; }
-    std::function<void(const Box&)> onBox;
-    int answer = wxID_OK;
-
-private:
-    std::vector<Box> m_boxes;
+    QelClient* createClient() override { return nullptr; }
+    QelOptions* createOptions() override { return new QelAsioOptions(); }
+    QelConfig* createConfig() override { return new QelAsioConfig(); }
+    QelPanel* createPanel(wxWindow*, QelImageManager*) override { return nullptr; }
 };
-
-// Every box fails the running test and is answered with wxID_CANCEL.
-void failOnEveryBox();
 
 // The client the application would make, with the manager on `port`.
 class PortClient : public QelClient {
@@ -62,16 +44,32 @@ private:
     uint16_t m_port;
 };
 
-// Writes "<name>:<code>" into a shared log for every event.
+// Writes "<name>:<code>" into a shared log for every event, then runs
+// `onEvent` (when set) with the code.
 class RecordingListener : public QelClientListener {
 public:
     RecordingListener(std::vector<std::string>* log, std::string name)
         : m_log(log), m_name(std::move(name)) {}
     void onClientEvent(int code) override;
 
+    std::function<void(int code)> onEvent;
+
 private:
     std::vector<std::string>* m_log;
     std::string m_name;
+};
+
+// Writes "restart" or "sleep" into a shared log for every lost contact, then
+// runs `onWarning` (when set).
+class RecordingWarnings : public QelClientWarnings {
+public:
+    explicit RecordingWarnings(std::vector<std::string>* log) : m_log(log) {}
+    void onLostContact(QelLostContact reason) override;
+
+    std::function<void(QelLostContact reason)> onWarning;
+
+private:
+    std::vector<std::string>* m_log;
 };
 
 std::vector<uint8_t> infoBody();
@@ -81,8 +79,7 @@ std::vector<uint8_t> stateBody(const qel_state& state);
 qel_state stateWith(uint16_t systemError, uint32_t linkSpeed = 1000);
 
 // A scripted manager on an ephemeral port and a client of the ASIO family for
-// it. Every box fails the test unless a BoxRecorder takes it; the client
-// thread's clock stamp starts at 0, as in a fresh process.
+// it; the client thread's clock stamp starts at 0, as in a fresh process.
 class BridgeTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -102,7 +99,7 @@ protected:
 
     kes_env* m_env = nullptr;
     ScriptedPeer m_manager;
-    QelAsioFactory m_factory;
+    ModelFactory m_factory;
     std::unique_ptr<PortClient> m_client;
     std::vector<std::string> m_log;
     uint16_t m_seqnum = 100;

@@ -1,8 +1,9 @@
 // The application's factory and client on the manager's own port.
-#include "bridge_support.h"
+#include "box_support.h"
 
 #include "QelAsioClient.h"
 #include "QelAsioConfig.h"
+#include "QelAsioFactory.h"
 #include "QelAsioOptions.h"
 #include "QelMessageBox.h"
 #include "QelOptions.h"

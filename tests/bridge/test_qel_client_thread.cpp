@@ -25,14 +25,6 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-const std::string k_sleepWarning = "The QEL Control panel has lost contact with QEL.\n"
-                                   "This may be due to the computer entering a low power state\n"
-                                   "such as sleep or hibernation\n"
-                                   "Restart the QEL control panel to re-establish a connection.";
-const std::string k_restartWarning =
-    "The QEL Control panel has lost contact with QEL.\n"
-    "Try restarting the QEL control panel to re-establish a connection.";
-
 // Waits without handling events, so that posted events stay queued.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -136,7 +128,7 @@ public:
     std::vector<kes_result> results;
 
 private:
-    void onClientThread(wxCommandEvent& event) {
+    void onClientThread(wxThreadEvent& event) {
         EXPECT_EQ(event.GetId(), 0);
         EXPECT_EQ(event.GetEventObject(), this);
         results.push_back(m_client->onThreadEvent());
@@ -267,18 +259,17 @@ TEST_F(ClientThread, AGapOfMoreThanThirtySecondsIsLostContact) {
     holdTheThreadBetweenPasses();
     m_log.clear();
 
-    BoxRecorder boxes;
-    bool disconnectedBeforeTheBox = true;
-    boxes.onBox = [&](const Box&) { disconnectedBeforeTheBox = !m_manager.idle(); };
+    RecordingWarnings warnings(&m_log);
+    m_client->setWarnings(&warnings);
+    bool disconnectedBeforeTheWarning = true;
+    warnings.onWarning = [&](QelLostContact) { disconnectedBeforeTheWarning = !m_manager.idle(); };
     m_clock.time().advance(30, 1);
     m_clock.open();
     ASSERT_TRUE(pumpUntil([this] { return m_target->results.size() == 2; }));
     EXPECT_EQ(m_target->posted(), 2);
-    EXPECT_EQ(boxes.boxes(),
-              (std::vector<Box>{{wxOK | wxICON_WARNING, k_sleepWarning, "Warning"}}));
-    EXPECT_FALSE(disconnectedBeforeTheBox);
+    EXPECT_FALSE(disconnectedBeforeTheWarning);
     EXPECT_EQ(received(), (std::vector<uint16_t>{TESK2_OPCODE_DISCONNECT}));
-    EXPECT_EQ(m_log, (Log{"a:2", "a:3", "a:4", "b:2", "b:3", "b:4"}));
+    EXPECT_EQ(m_log, (Log{"sleep", "a:2", "a:3", "a:4", "b:2", "b:3", "b:4"}));
     EXPECT_EQ(m_client->getInfo(), nullptr);
     EXPECT_EQ(m_client->getOptions(), nullptr);
     EXPECT_EQ(m_client->getState(), nullptr);
@@ -294,17 +285,17 @@ TEST_F(ClientThread, AManagerThatGoesAwayIsToldOnceAndStopsTheClient) {
     startUp();
     m_client->addListener(&a);
     startThread();
-    BoxRecorder boxes;
+    RecordingWarnings warnings(&m_log);
+    m_client->setWarnings(&warnings);
     m_manager.close();
-    ASSERT_EQ(qel_client_clear_system_error(managerClient()), KES_SUCCESS);
+    ASSERT_EQ(m_client->clearSystemError(), KES_SUCCESS);
     ASSERT_TRUE(pumpUntil([this] { return m_target->results.size() == 1; }));
     EXPECT_EQ(m_target->results[0], KES_CONNRESET);
-    EXPECT_EQ(boxes.boxes(),
-              (std::vector<Box>{{wxOK | wxICON_WARNING, k_restartWarning, "Warning"}}));
-    EXPECT_EQ(m_log, (Log{"a:2", "a:3", "a:4", "a:1"}));
+    // The warning comes first, before the listeners hear of the connection.
+    EXPECT_EQ(m_log, (Log{"a:2", "a:3", "a:4", "restart", "a:1"}));
     EXPECT_EQ(managerClient()->callback, nullptr) << "stopped";
     pumpUntil([] { return false; }, 200);
-    EXPECT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(m_log.size(), 5u) << "told once";
     EXPECT_EQ(m_target->posted(), 1);
 }
 

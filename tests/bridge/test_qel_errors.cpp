@@ -1,6 +1,6 @@
 // The error reporter against a scripted manager: one box per new system
 // error, then CLEAR SYSTEM ERROR, at once or after the pending request.
-#include "bridge_support.h"
+#include "box_support.h"
 
 #include "QelConfig.h"
 #include "QelErrors.h"
@@ -8,6 +8,8 @@
 
 #include "qel_codec.h"
 #include "tesk2_client.h"
+
+#include <wx/event.h>
 
 namespace qeltest {
 namespace {
@@ -19,10 +21,10 @@ Box errorBox(const std::string& text) {
     return Box{wxOK | wxICON_ERROR, text, "QEL Error"};
 }
 
-class Errors : public BridgeTest {
+class Errors : public InterfaceTest {
 protected:
     void SetUp() override {
-        BridgeTest::SetUp();
+        InterfaceTest::SetUp();
         startUp();
         m_errors = std::make_unique<QelErrors>(m_client.get());
         m_recorder = std::make_unique<BoxRecorder>();
@@ -32,7 +34,7 @@ protected:
     void TearDown() override {
         m_errors.reset();
         m_recorder.reset();
-        BridgeTest::TearDown();
+        InterfaceTest::TearDown();
     }
 
     // The manager answers the request it received last with `state`.
@@ -52,6 +54,8 @@ protected:
 
     std::unique_ptr<BoxRecorder> m_recorder;
     std::vector<bool> m_sentDuringBox;
+    // Where processing events would be posted; they are handled by hand.
+    wxEvtHandler m_handler;
     std::unique_ptr<QelErrors> m_errors;
 };
 
@@ -107,7 +111,7 @@ TEST_F(Errors, AnErrorThatComesBackAfterZeroIsShownAgain) {
     EXPECT_EQ(received(), Opcodes{QEL_OPCODE_CLEAR_SYSTEM_ERROR});
 }
 
-class ErrorsAtStartUp : public BridgeTest {};
+class ErrorsAtStartUp : public InterfaceTest {};
 
 TEST_F(ErrorsAtStartUp, AnErrorAlreadyReportedIsShownWhenAskedAndNotAfterTheReporterWent) {
     startUp(stateWith(0x0300));
@@ -121,6 +125,57 @@ TEST_F(ErrorsAtStartUp, AnErrorAlreadyReportedIsShownWhenAskedAndNotAfterTheRepo
     errors.reset();
     sendState(stateWith(0x0301));
     EXPECT_EQ(boxes.boxes().size(), 1u) << "unregistered";
+}
+
+// The reporter is the one the client tells of lost contact, for as long as
+// it exists, and each reason has its own warning.
+TEST_F(ErrorsAtStartUp, TellsEachLostContactInItsOwnWarningWhileItExists) {
+    ASSERT_EQ(makeClient(), KES_SUCCESS);
+    BoxRecorder boxes;
+    {
+        QelErrors errors(m_client.get());
+        EXPECT_EQ(m_client->getWarnings(), &errors);
+        m_client->getWarnings()->onLostContact(QEL_LOST_CONTACT_DISCONNECTED);
+        m_client->getWarnings()->onLostContact(QEL_LOST_CONTACT_SLEEP);
+    }
+    EXPECT_EQ(boxes.boxes(), (Boxes{{wxOK | wxICON_WARNING, k_restartWarning, "Warning"},
+                                    {wxOK | wxICON_WARNING, k_sleepWarning, "Warning"}}));
+    EXPECT_EQ(m_client->getWarnings(), nullptr);
+    EXPECT_TRUE(m_client->getListeners().empty());
+}
+
+// What the user meets when a system error is reported during a long read:
+// the box is shown during a delivery of the client's, without its lock; the
+// manager's next states wait until it is answered, and the clear follows.
+TEST_F(Errors, ANewErrorWhoseBoxIsOpenLetsTheClientProcessAndSendsTheClearAfterwards) {
+    std::vector<std::string> seen;
+    m_recorder->onBox = [&](const Box&) {
+        // While the box is open the manager changes the link twice and the
+        // client processes both, as its thread's events would make it do.
+        for (uint32_t speed : {100u, 10u}) {
+            m_manager.send(TESK2_STATUS_EVENT, m_seqnum++, QEL_EVENT_STATE,
+                           stateBody(stateWith(0x0201, speed)));
+            ASSERT_TRUE(waitReadable(managerClient()->socket));
+            m_client->requestProcessing(&m_handler);
+            m_client->onThreadEvent();
+        }
+        EXPECT_TRUE(m_manager.idle()) << "nothing is sent while the box is open";
+        seen.push_back("box closes");
+    };
+    RecordingListener after(&seen, "after");
+    m_client->addListener(&after);
+    m_manager.send(TESK2_STATUS_EVENT, m_seqnum++, QEL_EVENT_STATE, stateBody(stateWith(0x0201)));
+    ASSERT_TRUE(waitReadable(managerClient()->socket));
+    m_client->requestProcessing(&m_handler);
+    m_client->onThreadEvent();
+
+    EXPECT_EQ(boxes(), Boxes{errorBox("Can't find audio driver (513)")});
+    // The listener after the reporter hears the first state once the box is
+    // closed, and the two that arrived meanwhile as one.
+    EXPECT_EQ(seen, (std::vector<std::string>{"box closes", "after:4", "after:4"}));
+    EXPECT_EQ(m_client->getState()->getRecord()->link_speed, 10u);
+    EXPECT_EQ(received(), Opcodes{QEL_OPCODE_CLEAR_SYSTEM_ERROR});
+    m_client->removeListener(&after);
 }
 
 } // namespace

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -69,9 +71,14 @@ constexpr bool k_addressSanitizer = true;
 constexpr bool k_addressSanitizer = false;
 #endif
 
-// Where the power button lies in the main window.
+// Where the power button and the latency choice lie in the main window.
 constexpr int k_powerX = 153;
 constexpr int k_powerY = 189;
+constexpr int k_latencyX = 360;
+constexpr int k_latencyY = 251;
+
+// Longer than the manager keeps a client it hears nothing from (31 s).
+constexpr auto k_longRead = std::chrono::seconds(40);
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -247,6 +254,18 @@ protected:
         const qeltest::ProgramRun run = m_manager->ctl(args);
         ASSERT_EQ(0, run.exitCode) << run.err;
     }
+    // The manager's status document (discarded when it does not answer).
+    nlohmann::json managerStatus() {
+        return nlohmann::json::parse(m_manager->ctl({"status"}).out, nullptr, false);
+    }
+    size_t managerClients() {
+        const nlohmann::json status = managerStatus();
+        return status.is_discarded() ? 99 : status["clients"].size();
+    }
+    std::string managerSystemError() {
+        const nlohmann::json status = managerStatus();
+        return status.is_discarded() ? "?" : status["state"]["system_error"].get<std::string>();
+    }
 
     std::unique_ptr<PanelProcess> startPanel(const std::string& name = "panel",
                                              const std::string& program = qele2e::panelProgram()) {
@@ -419,6 +438,85 @@ TEST_F(PanelFaults, AManagerAnsweringNotConnectedIsGivenUpAfter31sAllTheSame) {
         answerBox(*panel, k_warningTitle, boxLine("Warning", k_restartWarning)));
     EXPECT_EQ(1u, count(panel->log(), "Message box")) << panel->log();
     expectResponsive(*panel);
+}
+
+// ---- a box held open ------------------------------------------------------------
+
+// The user reads the system-error box for longer than the manager keeps a
+// silent client. The panel stays connected all the same, takes what the
+// manager changes meanwhile and shows it once the box is answered, clears
+// the error then, and blames nothing on sleep.
+TEST_F(PanelFaults, ASystemErrorBoxReadFor40sCostsNeitherTheConnectionNorTheNews) {
+    startManager();
+    auto panel = startPanel();
+    ASSERT_NE(0u, qele2e::waitForWindow(panel->pid(), k_mainTitle, k_windowMs)) << panel->log();
+    ASSERT_NO_FATAL_FAILURE(ctl({"error", "0x0201"}));
+    const Window box = qele2e::waitForWindow(panel->pid(), k_systemErrorTitle, k_windowMs);
+    ASSERT_NE(0u, box) << panel->log();
+    const auto opened = Clock::now();
+
+    // Halfway through, an application locks the configuration.
+    std::this_thread::sleep_until(opened + k_longRead / 2);
+    ASSERT_NO_FATAL_FAILURE(ctl({"lock", "2"}));
+    EXPECT_TRUE(panel->waitForLog("Debug   Config lock flags: 0x0002\n", k_quickMs))
+        << "the state was taken while the box was open";
+    std::this_thread::sleep_until(opened + k_longRead);
+    EXPECT_EQ(1u, managerClients()) << "the manager still knows the panel";
+    EXPECT_EQ("0x0201", managerSystemError()) << "not cleared before the box is answered";
+
+    ASSERT_TRUE(qele2e::pressReturn(box));
+    EXPECT_TRUE(qele2e::waitUntil([&] { return managerSystemError() == "0x0000"; }, k_quickMs))
+        << "CLEAR SYSTEM ERROR reached the manager";
+    // The panel shows the locked state: a refresh follows the state's dump.
+    const std::string lockLine = "Config lock flags: 0x0002";
+    EXPECT_TRUE(qele2e::waitUntil(
+        [&] {
+            const std::string log = panel->log();
+            const size_t taken = log.find(lockLine);
+            return taken != std::string::npos &&
+                   log.find("QelPanel::setOptionsState(", taken) != std::string::npos;
+        },
+        k_quickMs))
+        << tail(panel->log());
+    EXPECT_TRUE(qele2e::findWindows(panel->pid(), k_warningTitle).empty());
+    EXPECT_EQ(1u, count(panel->log(), "Message box")) << tail(panel->log());
+    EXPECT_EQ(std::string::npos, panel->log().find("server has disappeared"));
+    EXPECT_EQ(1u, managerClients());
+    expectResponsive(*panel);
+    EXPECT_EQ(0, panel->stop(SIGTERM, k_exitMs)) << tail(panel->log());
+}
+
+// The same for the warning that follows the user's own change of the
+// latency: the change is sent, and the connection outlives the reading.
+TEST_F(PanelFaults, TheLatencyWarningReadFor40sCostsNothing) {
+    startManager();
+    auto panel = startPanel();
+    const Window window = qele2e::waitForWindow(panel->pid(), k_mainTitle, k_windowMs);
+    ASSERT_NE(0u, window) << panel->log();
+    // The next latency in the list, picked from the open choice.
+    ASSERT_TRUE(clickAt(window, k_latencyX, k_latencyY));
+    ASSERT_TRUE(qele2e::waitUntil(
+        [&] { return !qele2e::findWindows(panel->pid(), "^qel-panel$").empty(); }, k_quickMs))
+        << "the choice's list did not open";
+    ASSERT_EQ(0, qele2e::runCommand({"xdotool", "key", "Down", "Return"}).exitCode);
+    const Window box = qele2e::waitForWindow(panel->pid(), k_warningTitle, k_windowMs);
+    ASSERT_NE(0u, box) << tail(panel->log());
+    const auto opened = Clock::now();
+    EXPECT_NE(std::string::npos,
+              panel->log().find("Message box \"Warning\": You have changed the latency setting"));
+    EXPECT_TRUE(qele2e::waitUntil(
+        [&] { return m_manager->log().find("SET CONFIG applied") != std::string::npos; },
+        k_quickMs))
+        << "sent before the warning";
+
+    std::this_thread::sleep_until(opened + k_longRead);
+    EXPECT_EQ(1u, managerClients()) << "the manager still knows the panel";
+    ASSERT_TRUE(qele2e::pressReturn(box));
+    EXPECT_TRUE(qele2e::waitUntil(
+        [&] { return qele2e::findWindows(panel->pid(), k_warningTitle).empty(); }, k_quickMs));
+    expectResponsive(*panel);
+    EXPECT_EQ(1u, count(panel->log(), "Message box")) << tail(panel->log());
+    EXPECT_EQ(0, panel->stop(SIGTERM, k_exitMs)) << tail(panel->log());
 }
 
 // ---- start-up that does not finish -----------------------------------------------

@@ -1,13 +1,14 @@
 // The main window: its fixed size around the panel, the client handed to the
 // panel, the client thread's events, the DISCONNECT on closing, and keyboard
 // traversal of the panel's controls.
+#include "QelAsioFactory.h"
 #include "QelAsioPanel.h"
 #include "QelClientThread.h"
 #include "QelFrame.h"
 #include "QelImageManager.h"
 #include "QelMessageBox.h"
 
-#include "bridge_support.h"
+#include "box_support.h"
 #include "gui_test_support.h"
 #include "wx_test_main.h"
 
@@ -38,10 +39,10 @@ namespace {
 using qeltest::pumpUntil;
 using qeltest::RecordingListener;
 
-class MainWindow : public qeltest::BridgeTest {
+class MainWindow : public qeltest::InterfaceTest {
 protected:
     void SetUp() override {
-        BridgeTest::SetUp();
+        InterfaceTest::SetUp();
         qelguitest::registerImageHandlers();
         wxArrayString paths;
         paths.Add(qelguitest::binDir() + wxT("/"));
@@ -57,11 +58,11 @@ protected:
             m_frame = nullptr;
         }
         wxTheApp->ProcessIdle();
-        BridgeTest::TearDown();
+        InterfaceTest::TearDown();
     }
 
     QelFrame* makeFrame() {
-        m_frame = new QelFrame(&m_factory, m_images.get());
+        m_frame = new QelFrame(&m_asioFactory, m_images.get());
         return m_frame;
     }
 
@@ -96,6 +97,7 @@ protected:
     // The layout opens some pictures relative to the program's directory.
     qelguitest::CurrentDirectory m_directory{qelguitest::binDir()};
     std::unique_ptr<QelImageManager> m_images;
+    QelAsioFactory m_asioFactory; // the application's: it makes the panel
     QelFrame* m_frame = nullptr;
 };
 
@@ -233,9 +235,9 @@ TEST_F(MainWindow, ClosingWithoutAClientSendsNothing) {
 }
 
 // A terminating signal closes the frame by force while a dialog or a message
-// box runs modally: the frame stays until the run has returned (the opener
-// and, for a box shown during the client's processing, the client's lock are
-// still on the stack), then closes.
+// box runs modally: the client stops at once (its DISCONNECT leaves), the
+// frame stays until the run has returned (its opener is still on the stack),
+// then closes.
 TEST_F(MainWindow, ClosingWhileADialogOrBoxRunsWaitsUntilItsRunReturned) {
     startUp();
     const std::function<void(QelFrame*)> openers[] = {
@@ -263,6 +265,7 @@ TEST_F(MainWindow, ClosingWhileADialogOrBoxRunsWaitsUntilItsRunReturned) {
             frame->Close(true);
             wxTheApp->ProcessIdle();
             EXPECT_FALSE(destroyed) << "the run has not returned";
+            EXPECT_EQ(nullptr, managerClient()->callback) << "the client has stopped";
             return wxID_OK;
         });
         open(frame);
@@ -274,6 +277,7 @@ TEST_F(MainWindow, ClosingWhileADialogOrBoxRunsWaitsUntilItsRunReturned) {
         m_frame = nullptr;
         qeltest::failOnEveryBox();
     }
+    EXPECT_EQ(std::vector<uint16_t>{TESK2_OPCODE_DISCONNECT}, received()) << "one, at once";
 }
 
 // ---- keyboard traversal ----------------------------------------------------

@@ -15,7 +15,7 @@
 #include "QelRecordText.h"
 #include "QelState.h"
 
-#include "bridge_support.h"
+#include "box_support.h"
 #include "gui_test_support.h"
 
 #include "kes_text.h"
@@ -136,10 +136,10 @@ qel_state asioState(uint16_t lockFlags = 0) {
     return state;
 }
 
-class PanelTest : public BridgeTest {
+class PanelTest : public InterfaceTest {
 protected:
     void SetUp() override {
-        BridgeTest::SetUp();
+        InterfaceTest::SetUp();
         qelguitest::registerImageHandlers();
         wxArrayString directories;
         directories.Add(binDir() + wxT("/"));
@@ -155,7 +155,7 @@ protected:
     void TearDown() override {
         qelSetBrowserLauncher(nullptr);
         delete m_frame; // with the panels, which leave the client's listeners
-        BridgeTest::TearDown();
+        InterfaceTest::TearDown();
     }
 
     // The layout opens its pictures relative to the program's directory.
@@ -256,9 +256,10 @@ TEST_F(PanelTest, Construction) {
               panel->m_helpButton->GetToolTipText());
 
     QelPanel* made;
+    QelAsioFactory factory;
     {
         qelguitest::CurrentDirectory inBin(binDir());
-        made = m_factory.createPanel(m_frame, m_images.get());
+        made = factory.createPanel(m_frame, m_images.get());
     }
     ASSERT_NE(nullptr, dynamic_cast<QelAsioPanel*>(made));
     EXPECT_EQ(m_frame, made->GetParent());

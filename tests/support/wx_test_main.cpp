@@ -1,15 +1,19 @@
 // The main of the tests that need the toolkit: QEL_WX_TEST_GUI selects a GUI
-// application (wxApp) or a console one (wxAppConsole).
+// application (wxApp) or a console one (wxAppConsole); QEL_WX_TEST_CORE says
+// whether the toolkit's window library is linked (without it no dialog can
+// exist, and none is watched for).
 #include "wx_test_main.h"
 
 #include <gtest/gtest.h>
 
 #include <wx/app.h>
-#include <wx/dialog.h>
 #include <wx/init.h>
 #include <wx/log.h>
+#if QEL_WX_TEST_CORE
+#include <wx/dialog.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -62,6 +66,7 @@ void onAssert(const wxString& file, int line, const wxString& func, const wxStri
         << msg.utf8_str().data();
 }
 
+#if QEL_WX_TEST_CORE
 // Registered first, so any hook a test installs (wxTEST_DIALOG) is asked
 // before this one: what reaches it was not expected.
 class UnexpectedDialogs : public wxModalDialogHook {
@@ -76,6 +81,7 @@ protected:
     }
     void Exit(wxDialog*) override {}
 };
+#endif
 
 } // namespace
 
@@ -90,7 +96,7 @@ int main(int argc, char** argv) {
     // start-up is never given back, which LeakSanitizer reports.
     setenv("NO_AT_BRIDGE", "1", 0);
 #endif
-    wxApp::SetInstance(new TestApp);
+    wxAppConsole::SetInstance(new TestApp);
     if (!wxEntryStart(argc, argv)) {
         std::fprintf(stderr, "wx_test_main: the toolkit did not start (no display?)\n");
         return 1;
@@ -99,12 +105,16 @@ int main(int argc, char** argv) {
     app->CallOnInit();
     delete wxLog::SetActiveTarget(new wxLogStderr);
     wxSetAssertHandler(&onAssert);
+#if QEL_WX_TEST_CORE
     UnexpectedDialogs unexpected;
     unexpected.Register();
+#endif
 
     const int status = RUN_ALL_TESTS();
 
+#if QEL_WX_TEST_CORE
     unexpected.Unregister();
+#endif
     app->OnExit();
     wxEntryCleanup();
     return status;
