@@ -411,9 +411,21 @@ void ManagerCore::answer(const tesk2_message& request, const kes_address& to, ui
         status = TESK2_STATUS_SERVER_ERROR;
     }
     tesk2_message_set_status(&message, status);
+    queue(to, message, out);
+}
+
+// A message whose length field lies outside the datagram would be sent from
+// beyond its buffer: it is logged and dropped instead.
+void ManagerCore::queue(const kes_address& to, const tesk2_message& message, Outbox& out) {
+    size_t size = 0;
+    if (tesk2_message_send_size(&message, &size) != KES_SUCCESS) {
+        kes_log_printf(m_log, KES_LOG_ERROR, "%s: %s with length %u not sent\n", MANAGER_LOG_NAME,
+                       opcodeName(tesk2_message_opcode(&message)),
+                       static_cast<unsigned>(tesk2_message_length(&message)));
+        return;
+    }
     const uint8_t* bytes = tesk2_message_data(&message);
-    out.push_back(
-        ManagerDatagram{to, std::vector<uint8_t>(bytes, bytes + tesk2_message_length(&message))});
+    out.push_back(ManagerDatagram{to, std::vector<uint8_t>(bytes, bytes + size)});
 }
 
 void ManagerCore::sendEvent(ManagerSession& session, uint16_t opcode, Outbox& out) {
@@ -436,9 +448,7 @@ void ManagerCore::sendEvent(ManagerSession& session, uint16_t opcode, Outbox& ou
     tesk2_message_set_seqnum(&message, session.nextSeqnum++);
     tesk2_message_set_status(&message, TESK2_STATUS_EVENT);
     ++session.eventsSent;
-    const uint8_t* bytes = tesk2_message_data(&message);
-    out.push_back(ManagerDatagram{
-        session.address, std::vector<uint8_t>(bytes, bytes + tesk2_message_length(&message))});
+    queue(session.address, message, out);
 }
 
 void ManagerCore::publish(Outbox& out, const ManagerSession* except) {

@@ -167,6 +167,9 @@ private:
     void answer(const tesk2_message& request, const kes_address& to, uint16_t status, char body,
                 Outbox& out);
     void sendEvent(ManagerSession& session, uint16_t opcode, Outbox& out);
+    // Puts `message` in the outbox for `to`; a length outside the datagram is
+    // logged and nothing is queued.
+    void queue(const kes_address& to, const tesk2_message& message, Outbox& out);
     bool eventsSuppressed() const { return m_faults.silent || m_faults.notConnected; }
     // Sends the options and the state to every session (but `except`) when
     // they differ from what was last sent.

@@ -41,10 +41,18 @@ void now(kes_time* t) {
 }
 
 // Stamps the next sequence number into `message` and sends it whole.
+// A message whose length field lies outside the datagram is refused before
+// it takes a sequence number: sending it would read past the message.
 kes_result stampAndSend(tesk2_client* client, tesk2_message* message) {
+    size_t size = 0;
+    const kes_result checked = tesk2_message_send_size(message, &size);
+    if (checked != KES_SUCCESS) {
+        kes_log_printf(logOf(client), KES_LOG_ERROR, "%s: message length %u refused\n",
+                       "tesk2_client_send", static_cast<unsigned>(tesk2_message_length(message)));
+        return checked;
+    }
     tesk2_message_set_seqnum(message, client->seqnum);
     ++client->seqnum; // 16-bit: 65535 is followed by 0
-    size_t size = tesk2_message_length(message);
     return kes_socket_send(client->socket, tesk2_message_data(message), &size);
 }
 

@@ -123,6 +123,19 @@ uint16_t tesk2_message_length(const tesk2_message* msg) {
     return read_field(msg, TESK2_OFFSET_LENGTH);
 }
 
+kes_result tesk2_message_send_size(const tesk2_message* msg, size_t* size) {
+    if (msg == nullptr || size == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const uint16_t length = tesk2_message_length(msg);
+    if (length < TESK2_HEADER_SIZE || length > TESK2_DATAGRAM_MAX) {
+        *size = 0;
+        return KES_MSGSIZE;
+    }
+    *size = length;
+    return KES_SUCCESS;
+}
+
 uint16_t tesk2_message_seqnum(const tesk2_message* msg) {
     return read_field(msg, TESK2_OFFSET_SEQNUM);
 }

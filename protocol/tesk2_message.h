@@ -85,6 +85,12 @@ void tesk2_message_set_status(tesk2_message* msg, uint16_t status);
 // Adds n to the length field (16-bit arithmetic).
 void tesk2_message_add_length(tesk2_message* msg, uint16_t n);
 
+// The number of bytes to send: the length field, when it lies within
+// 20..1472. A length outside that range (a header shorter than itself, more
+// than the datagram area holds) gives KES_MSGSIZE and 0 bytes; a missing
+// argument KES_INVALIDPARAMETER.
+kes_result tesk2_message_send_size(const tesk2_message* msg, size_t* size);
+
 // The used body size: length - 20, limited to 0..payload capacity.
 uint16_t tesk2_message_body_size(const tesk2_message* msg);
 

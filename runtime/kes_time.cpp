@@ -98,6 +98,27 @@ kes_result kes_time_normalise(kes_time* t) {
     return KES_SUCCESS;
 }
 
+kes_result kes_sleep_span(const kes_time* t, kes_time* span) {
+    if (t == nullptr || span == nullptr || t->seconds < 0 || t->microseconds < 0) {
+        return KES_INVALIDPARAMETER;
+    }
+    // Every step stays far inside int64_t: the seconds are capped first.
+    int64_t seconds = t->seconds < KES_SLEEP_MAX_SECONDS ? t->seconds : KES_SLEEP_MAX_SECONDS;
+    seconds += t->microseconds / 1000000;
+    int64_t milliseconds = (int64_t{t->microseconds % 1000000} + 999) / 1000;
+    if (milliseconds == 1000) {
+        ++seconds;
+        milliseconds = 0;
+    }
+    if (seconds >= KES_SLEEP_MAX_SECONDS) {
+        seconds = KES_SLEEP_MAX_SECONDS;
+        milliseconds = 0;
+    }
+    span->seconds = seconds;
+    span->microseconds = static_cast<int32_t>(milliseconds * 1000);
+    return KES_SUCCESS;
+}
+
 kes_result kes_sleep(const kes_time* t) {
     if (t == nullptr || t->seconds < 0 || t->microseconds < 0) {
         return KES_INVALIDPARAMETER;
@@ -106,10 +127,11 @@ kes_result kes_sleep(const kes_time* t) {
     if (clock != nullptr && clock->sleep != nullptr) {
         return clock->sleep(clock->context, t);
     }
-    int64_t ms = t->seconds * 1000 + (t->microseconds + 999) / 1000;
+    kes_time rounded{0, 0};
+    kes_sleep_span(t, &rounded);
     struct timespec span;
-    span.tv_sec = static_cast<time_t>(ms / 1000);
-    span.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
+    span.tv_sec = static_cast<time_t>(rounded.seconds);
+    span.tv_nsec = static_cast<long>(rounded.microseconds) * 1000;
     if (nanosleep(&span, nullptr) != 0) {
         return errno == EINTR ? KES_INTERRUPTED : kes_result_from_errno();
     }

@@ -46,6 +46,14 @@ kes_result kes_time_normalise(kes_time* t);
 // KES_INTERRUPTED.
 kes_result kes_sleep(const kes_time* t);
 
+// The span kes_sleep sleeps for `t`: microseconds carried into the seconds,
+// the rest rounded up to whole milliseconds, without overflow for any
+// field values (at most KES_SLEEP_MAX_SECONDS, a longer span is cut to
+// exactly that). Missing
+// argument or a negative part: KES_INVALIDPARAMETER.
+constexpr int64_t KES_SLEEP_MAX_SECONDS = INT64_C(1) << 40; // about 35 000 years
+kes_result kes_sleep_span(const kes_time* t, kes_time* span);
+
 // Writes the local time of t's seconds (of now when t is missing) as
 // "Www Mmm dd hh:mm:ss yyyy\n" with the day of the month padded by a space,
 // into `buffer` of KES_TIME_FORMAT_SIZE bytes; returns `buffer`. A time the

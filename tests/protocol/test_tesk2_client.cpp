@@ -246,6 +246,32 @@ TEST_F(ClientTest, RefusesASecondConnectWhileConnected) {
     EXPECT_EQ(tesk2_client_request_alloc(m_client, &request), KES_NOBUFS);
 }
 
+// A length field outside the datagram would make the send read past the
+// message: refused before a sequence number is taken, nothing sent.
+TEST_F(ClientTest, ARequestWhoseLengthLiesOutsideTheDatagramIsNeverSent) {
+    connect(); // seqnum 0
+    for (uint16_t length : {uint16_t{0}, uint16_t{19}, uint16_t{1473}, uint16_t{65535}}) {
+        SCOPED_TRACE(length);
+        tesk2_request* request = nullptr;
+        ASSERT_EQ(tesk2_client_request_alloc(m_client, &request), KES_SUCCESS);
+        tesk2_message* message = tesk2_request_message(request);
+        tesk2_message_set_header(message, k_protocol, k_set_config);
+        tesk2_message_add_length(message, static_cast<uint16_t>(length - TESK2_HEADER_SIZE));
+        ASSERT_EQ(tesk2_message_length(message), length);
+        EXPECT_EQ(tesk2_client_send_request(request), KES_MSGSIZE);
+        EXPECT_EQ(m_client->seqnum, 1) << "no sequence number taken";
+        EXPECT_EQ(lines().back(),
+                  "Error tesk2_client_send: message length " + std::to_string(length) + " refused");
+        tesk2_client_request_release(request);
+    }
+    EXPECT_TRUE(m_peer.idle());
+    // The longest datagram still goes.
+    ASSERT_EQ(sendRequest(k_set_config, std::vector<uint8_t>(TESK2_PAYLOAD_MAX, 7)), KES_SUCCESS);
+    Datagram d;
+    ASSERT_TRUE(m_peer.receive(d));
+    EXPECT_EQ(d.bytes.size(), TESK2_DATAGRAM_MAX);
+}
+
 TEST_F(ClientTest, SeqnumsStartAtZeroAndWrapAfter65536Sends) {
     connect(); // seqnum 0
     Datagram d;

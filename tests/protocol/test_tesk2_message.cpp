@@ -273,6 +273,32 @@ TEST(Tesk2MessageBody, AppendWritesAtTheUsedBodyEndAndGrowsTheLength) {
     EXPECT_EQ(body, (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0xA5}));
 }
 
+TEST(Tesk2MessageBody, OnlyALengthWithinTheDatagramIsASendSize) {
+    struct Case {
+        uint16_t length;
+        kes_result result;
+        size_t size;
+    };
+    const Case cases[] = {{0, KES_MSGSIZE, 0},    {19, KES_MSGSIZE, 0},
+                          {20, KES_SUCCESS, 20},  {1472, KES_SUCCESS, 1472},
+                          {1473, KES_MSGSIZE, 0}, {65535, KES_MSGSIZE, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        tesk2_message message;
+        tesk2_message_init(&message);
+        tesk2_message_set_header(&message, 0x1001, 1);
+        tesk2_message_add_length(&message, static_cast<uint16_t>(c.length - 20));
+        size_t size = 99;
+        EXPECT_EQ(tesk2_message_send_size(&message, &size), c.result);
+        EXPECT_EQ(size, c.size);
+    }
+    size_t size = 0;
+    EXPECT_EQ(tesk2_message_send_size(nullptr, &size), KES_INVALIDPARAMETER);
+    tesk2_message message;
+    tesk2_message_init(&message);
+    EXPECT_EQ(tesk2_message_send_size(&message, nullptr), KES_INVALIDPARAMETER);
+}
+
 TEST(Tesk2MessageBody, AppendOfNothingSucceedsWithoutChange) {
     tesk2_message msg = patterned_message();
     tesk2_message_set_header(&msg, 0x1001, 0x0010);

@@ -118,6 +118,37 @@ TEST(Sleep, RoundsMicrosecondsUpToAWholeMillisecond) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1));
 }
 
+// The span to sleep for any field values, the largest among them, computed
+// without overflow (the sanitizer build would report one).
+TEST(Sleep, TheSpanCarriesMicrosecondsAndRoundsUpWithoutOverflow) {
+    struct Case {
+        kes_time in;
+        kes_time out;
+    };
+    const Case cases[] = {
+        {{0, 0}, {0, 0}},
+        {{0, 1}, {0, 1000}},
+        {{0, 999999}, {1, 0}},
+        {{2, 1000000}, {3, 0}},
+        {{0, INT32_MAX}, {2147, 484000}},
+        {{INT64_MAX, INT32_MAX}, {KES_SLEEP_MAX_SECONDS, 0}},
+        {{KES_SLEEP_MAX_SECONDS - 1, 999999}, {KES_SLEEP_MAX_SECONDS, 0}},
+    };
+    for (const Case& c : cases) {
+        kes_time span{-1, -1};
+        ASSERT_EQ(kes_sleep_span(&c.in, &span), KES_SUCCESS)
+            << c.in.seconds << " s " << c.in.microseconds << " us";
+        EXPECT_EQ(span.seconds, c.out.seconds) << c.in.seconds << " s " << c.in.microseconds;
+        EXPECT_EQ(span.microseconds, c.out.microseconds)
+            << c.in.seconds << " s " << c.in.microseconds;
+    }
+    kes_time span{0, 0};
+    const kes_time negative{0, -1};
+    EXPECT_EQ(kes_sleep_span(&negative, &span), KES_INVALIDPARAMETER);
+    EXPECT_EQ(kes_sleep_span(nullptr, &span), KES_INVALIDPARAMETER);
+    EXPECT_EQ(kes_sleep_span(&negative, nullptr), KES_INVALIDPARAMETER);
+}
+
 void onAlarm(int) {}
 
 TEST(Sleep, ReportsAnInterruptionBySignal) {
