@@ -313,6 +313,20 @@ kes_result qel_client_disconnect(qel_client* client) {
     return finishRequest(client, request, nullptr);
 }
 
+kes_result qel_client_abandon_request(qel_client* client) {
+    if (client == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    if (client->pending == nullptr) {
+        return KES_INVALIDSTATE;
+    }
+    kes_log_printf(logOf(client), KES_LOG_DEBUG, "%s: request id %p given up\n",
+                   "qel_client_abandon_request", static_cast<void*>(client->pending));
+    tesk2_client_request_release(client->pending);
+    client->pending = nullptr;
+    return KES_SUCCESS;
+}
+
 kes_result qel_client_set_system_config(const qel_config* config, qel_client* client) {
     if (client == nullptr) {
         return KES_INVALIDPARAMETER;

@@ -71,6 +71,11 @@ kes_result qel_client_connect(qel_client* client);
 // a request is pending or the client is disconnected.
 kes_result qel_client_disconnect(qel_client* client);
 
+// Gives up the request awaiting its answer: its slot is freed and no
+// completion is raised for it; a late answer is ignored like any stray one.
+// KES_INVALIDSTATE when none is pending; missing record: KES_INVALIDPARAMETER.
+kes_result qel_client_abandon_request(qel_client* client);
+
 // Validates the configuration against the stored options and sends SET
 // CONFIG. In order: a pending request: KES_INVALIDSTATE; no configuration:
 // KES_INVALIDPARAMETER; options not known: KES_INVALIDSTATE; not valid

@@ -8,6 +8,8 @@
 
 namespace {
 
+const uint8_t k_noMac[QEL_MAC_SIZE] = {};
+
 // The text without its last `suffixLength` characters (the unit is cut by
 // length, not compared), read strictly as a number of at most `max`.
 std::optional<uint32_t> parseWithSuffix(const wxString& text, size_t suffixLength, uint32_t max) {
@@ -93,6 +95,12 @@ bool QelConfig::toRecord(const qel_options* options, qel_config* out) const {
         }
         out->interface.name[i] = 0;
         std::memcpy(out->interface.mac, offered->mac, QEL_MAC_SIZE);
+    } else if (std::memcmp(m_interfaceMac, k_noMac, QEL_MAC_SIZE) != 0) {
+        // An interface no longer offered stays this configuration's own (and
+        // the record is then not valid against the options): turning it into
+        // "no interface" would make the manager forget the user's choice.
+        qelTextToUtf16(m_interfaceName, out->interface.name, QEL_INTERFACE_NAME_SIZE);
+        std::memcpy(out->interface.mac, m_interfaceMac, QEL_MAC_SIZE);
     }
 
     std::optional<uint32_t> rate = parseWithSuffix(m_sampleRate, 3, UINT32_MAX);

@@ -34,7 +34,8 @@ public:
 
     // Fills `out`, which the caller has zero-filled, from the texts; false at
     // the first text that does not convert. The interface is the offered one
-    // with m_interfaceMac (left zero when none is), and the latency is the
+    // with m_interfaceMac, or, when none is, this configuration's own name
+    // and MAC (all zero: no interface), and the latency is the
     // offered entry with the text's milliseconds, which must exist. The
     // audio interface and ASIO fields are left alone.
     virtual bool toRecord(const qel_options* options, qel_config* out) const;

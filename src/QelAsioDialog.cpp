@@ -60,10 +60,10 @@ void QelAsioDialog::update(const QelAsioOptions* options, const QelConfig* confi
     };
     for (const Row& row : rows) {
         fillChoice(row.choice, row.list);
-        if (config == nullptr) {
+        // A value in force that is no item shows as no selection, so that no
+        // earlier value is shown, or sent with the next choice, in its place.
+        if (config == nullptr || (row.text != nullptr && !selectExactly(row.choice, *row.text))) {
             row.choice->SetSelection(wxNOT_FOUND);
-        } else if (row.text != nullptr) {
-            selectExactly(row.choice, *row.text);
         }
     }
     Layout();
@@ -71,9 +71,9 @@ void QelAsioDialog::update(const QelAsioOptions* options, const QelConfig* confi
 
 void QelAsioDialog::applyToConfig(QelConfig& config) {
     if (QelAsioConfig* asio = dynamic_cast<QelAsioConfig*>(&config)) {
-        asio->m_asioBufferSize = selectedText(m_asioBufferSizeChoice);
-        asio->m_asioEncoding = selectedText(m_asioEncodingChoice);
-        asio->m_asioLatency = selectedText(m_asioLatencyChoice);
+        applySelected(m_asioBufferSizeChoice, asio->m_asioBufferSize);
+        applySelected(m_asioEncodingChoice, asio->m_asioEncoding);
+        applySelected(m_asioLatencyChoice, asio->m_asioLatency);
     }
 }
 

@@ -22,11 +22,11 @@ public:
     void setClient(QelClient* client);
 
     // Offers the ASIO lists of `options` (none without options) and selects
-    // the configuration's values; without a configuration nothing is
-    // selected, and a value that is no item leaves its selection as it was.
+    // the configuration's values; without a configuration, or for a value
+    // that is no item, nothing is selected.
     virtual void update(const QelAsioOptions* options, const QelConfig* config);
-    // Writes the three selected texts into `config` (empty where nothing is
-    // selected).
+    // Writes the three selected texts into `config`; a choice with nothing
+    // selected leaves its value as it is.
     virtual void applyToConfig(QelConfig& config);
 
     // Sends the configuration in force with the three selected values, when

@@ -80,9 +80,7 @@ void QelAsioPanel::setOptionsState(QelOptions* options, const QelState* state) {
 void QelAsioPanel::applyToConfig(QelConfig& config) {
     QelPanel::applyToConfig(config);
     if (QelAsioConfig* asioConfig = dynamic_cast<QelAsioConfig*>(&config)) {
-        const int selection = m_interfaceChoice->GetSelection();
-        asioConfig->m_audioInterface =
-            selection == wxNOT_FOUND ? wxString() : m_interfaceChoice->GetString(selection);
+        applySelected(m_interfaceChoice, asioConfig->m_audioInterface);
     }
 }
 

@@ -16,7 +16,8 @@ public:
     // interface choice and the status line. Outside ASIO mode the ASIO and
     // Advanced buttons are disabled.
     void setOptionsState(QelOptions* options, const QelState* state) override;
-    // QelPanel's values plus the selected audio interface.
+    // QelPanel's values plus the selected audio interface (kept as it is
+    // when none is selected).
     void applyToConfig(QelConfig& config) override;
 
 protected:

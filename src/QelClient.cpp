@@ -9,6 +9,7 @@
 #include "QelOptions.h"
 #include "QelState.h"
 
+#include "kes_log.h"
 #include "tesk2_client.h"
 
 #include <wx/debug.h>
@@ -28,6 +29,21 @@ constexpr size_t k_noticesReserved = 4 * QEL_PROCESSING_BATCH;
 
 uint32_t isConnected(const qel_client* client) {
     return client->status == TESK2_CONNECTED;
+}
+
+// The CONNECT was answered without a connection (the manager refused it, "Too
+// many clients"): waiting longer cannot help.
+kes_result connectRefused(const qel_client* client) {
+    return client->status == TESK2_DISCONNECTED && client->pending == nullptr ? KES_CONNREFUSED
+                                                                              : KES_SUCCESS;
+}
+
+kes_result neverFails(const qel_client*) {
+    return KES_SUCCESS;
+}
+
+kes_log* logOf(const qel_client* client) {
+    return client != nullptr && client->env != nullptr ? client->env->log : nullptr;
 }
 
 uint32_t hasOptions(const qel_client* client) {
@@ -80,7 +96,9 @@ QelClient::QelClient(QelFactory* factory)
     : m_thread(nullptr), m_factory(factory), m_managerClient(nullptr), m_processingPending(0),
       m_lostContact(0), m_info(nullptr), m_options(nullptr), m_state(nullptr),
       m_threadObject(nullptr), m_warnings(nullptr), m_nextNotice(0), m_locked(false),
-      m_delivering(false), m_checkConnection(false), m_stopped(false), m_lostContactTold(false) {
+      m_delivering(false), m_checkConnection(false), m_stopped(false),
+      m_lostContactTold(false), m_deferred{DEFERRED_CONFIG, DEFERRED_CONFIG}, m_deferredCount(0) {
+    std::memset(&m_wantedConfig, 0, sizeof m_wantedConfig);
     m_notices.reserve(k_noticesReserved);
 }
 
@@ -130,22 +148,29 @@ kes_result QelClient::connect() {
 }
 
 kes_result QelClient::waitForConnection() {
-    return waitFor(&isConnected);
+    const kes_result result = waitFor(&isConnected, &connectRefused);
+    if (result == KES_CONNREFUSED) {
+        kes_log_printf(logOf(m_managerClient), KES_LOG_ERROR,
+                       "%s: the manager refused the connection\n", "QelClient::waitForConnection");
+    }
+    return result;
 }
 
 kes_result QelClient::waitForOptions() {
-    return waitFor(&hasOptions);
+    return waitFor(&hasOptions, &neverFails);
 }
 
 kes_result QelClient::waitForState() {
-    return waitFor(&hasState);
+    return waitFor(&hasState, &neverFails);
 }
 
 // Drives the manager client on this thread until `condition` holds, for at
-// most QEL_STARTUP_WAIT. A condition that holds already returns at once,
-// without touching the socket. No thread runs yet, so no lock is taken and
-// what arrives is delivered as it arrives.
-kes_result QelClient::waitFor(uint32_t (*condition)(const qel_client* client)) {
+// most QEL_STARTUP_WAIT, or until `failure` names a reason why it never
+// will. A condition that holds already returns at once, without touching the
+// socket. No thread runs yet, so no lock is taken and what arrives is
+// delivered as it arrives.
+kes_result QelClient::waitFor(uint32_t (*condition)(const qel_client* client),
+                              kes_result (*failure)(const qel_client* client)) {
     if (m_managerClient == nullptr) {
         return KES_INVALIDSTATE;
     }
@@ -168,6 +193,12 @@ kes_result QelClient::waitFor(uint32_t (*condition)(const qel_client* client)) {
         result = tesk2_client_process_some(m_managerClient->protocol, QEL_PROCESSING_BATCH);
         if (result != KES_SUCCESS) {
             return result;
+        }
+        if (condition(m_managerClient) == 0) {
+            result = failure(m_managerClient);
+            if (result != KES_SUCCESS) {
+                return result;
+            }
         }
         kes_time_now(&now);
         if (kes_time_compare(&now, &deadline) > 0) {
@@ -201,7 +232,7 @@ QelState* QelClient::getState() const {
 }
 
 kes_result QelClient::setConfig(const QelConfig& config) {
-    if (m_stopped) {
+    if (m_stopped || m_managerClient == nullptr) {
         return KES_INVALIDSTATE;
     }
     qel_config record;
@@ -213,7 +244,18 @@ kes_result QelClient::setConfig(const QelConfig& config) {
     kes_result result;
     {
         Locked lock(this);
-        result = qel_client_set_system_config(&record, m_managerClient);
+        if (m_managerClient->pending == nullptr) {
+            result = qel_client_set_system_config(&record, m_managerClient);
+        } else if ((m_managerClient->flags & QEL_CLIENT_OPTIONS_VALID) != 0 &&
+                   !qel_config_is_valid(&m_managerClient->options, &record)) {
+            result = KES_INVALIDDATA;
+        } else {
+            // Only one request may be outstanding: this one follows its
+            // answer, unless a newer one replaces it first.
+            m_wantedConfig = record;
+            defer(DEFERRED_CONFIG);
+            result = KES_SUCCESS;
+        }
     }
     deliverNotifications();
     return result;
@@ -223,22 +265,51 @@ kes_result QelClient::clearSystemError() {
     if (m_stopped || m_managerClient == nullptr) {
         return KES_INVALIDSTATE;
     }
-    kes_result result;
+    kes_result result = KES_SUCCESS;
     {
         Locked lock(this);
-        result = qel_client_clear_system_error(m_managerClient);
+        if (m_managerClient->pending == nullptr) {
+            result = qel_client_clear_system_error(m_managerClient);
+        } else {
+            defer(DEFERRED_CLEAR);
+        }
     }
     deliverNotifications();
     return result;
 }
 
-bool QelClient::isRequestPending() {
-    // A stopped client hears no answer any more: nothing is pending for it.
-    if (m_stopped || m_managerClient == nullptr) {
-        return false;
+// Keeps `request` in the order it was first kept; kept again, it keeps its
+// place.
+void QelClient::defer(Deferred request) {
+    for (size_t i = 0; i < m_deferredCount; ++i) {
+        if (m_deferred[i] == request) {
+            return;
+        }
     }
-    Locked lock(this);
-    return m_managerClient->pending != nullptr;
+    m_deferred[m_deferredCount++] = request;
+}
+
+// Sends the oldest kept request now that none is outstanding; one that
+// cannot be sent (the options changed under a kept configuration, say) is
+// dropped with a log line and the next one is tried.
+void QelClient::sendDeferred() {
+    while (m_deferredCount > 0 && !m_stopped && m_managerClient != nullptr &&
+           m_managerClient->pending == nullptr) {
+        const Deferred request = m_deferred[0];
+        m_deferred[0] = m_deferred[1];
+        --m_deferredCount;
+        const kes_result result =
+            request == DEFERRED_CONFIG
+                ? qel_client_set_system_config(&m_wantedConfig, m_managerClient)
+                : qel_client_clear_system_error(m_managerClient);
+        if (result != KES_SUCCESS) {
+            char text[KES_RESULT_DESCRIBE_SIZE];
+            kes_log_printf(logOf(m_managerClient), KES_LOG_WARNING,
+                           "%s: the kept %s was not sent: %s\n", "QelClient::sendDeferred",
+                           request == DEFERRED_CONFIG ? "configuration" : "CLEAR SYSTEM ERROR",
+                           kes_result_describe(result, text));
+        }
+    }
 }
 
 void QelClient::onManagerEvent(int code) {
@@ -270,6 +341,9 @@ void QelClient::onManagerEvent(int code) {
         break;
     }
     record(Notice::EVENT, code);
+    if (code == QEL_CLIENT_EVENT_REQUEST_DONE) {
+        sendDeferred();
+    }
     deliverNotifications();
 }
 
@@ -437,9 +511,15 @@ void QelClient::stop() {
     wxASSERT_MSG(!m_locked, wxS("QelClient::stop with the client's lock held"));
     releaseThread();
     m_stopped = true;
+    m_deferredCount = 0;
     if (m_managerClient != nullptr) {
         Locked lock(this);
         m_managerClient->callback = nullptr;
+        // Without the DISCONNECT, which the protocol refuses while a request
+        // waits, the manager would keep the panel's place for 31 s.
+        if (m_managerClient->pending != nullptr && m_managerClient->status != TESK2_DISCONNECTED) {
+            qel_client_abandon_request(m_managerClient);
+        }
         qel_client_disconnect(m_managerClient);
     }
 }

@@ -102,16 +102,17 @@ public:
     QelState* getState() const;
     qel_client* getManagerClient() const { return m_managerClient; }
 
-    // Converts the configuration against the current options and sends it;
-    // KES_INVALIDDATA, with nothing sent, when it does not convert;
-    // KES_INVALIDSTATE once stopped or while a request is outstanding.
+    // Converts the configuration against the current options and sends it.
+    // While a request is outstanding it is kept instead and sent as soon as
+    // the answer arrives; a newer one replaces it (only the newest wanted
+    // configuration is sent). KES_INVALIDDATA, with nothing sent or kept,
+    // when it does not convert or is not valid against the options;
+    // KES_INVALIDSTATE once stopped.
     kes_result setConfig(const QelConfig& config);
-    // Sends CLEAR SYSTEM ERROR; KES_INVALIDSTATE once stopped or while a
-    // request is outstanding.
+    // Sends CLEAR SYSTEM ERROR, or, while a request is outstanding, once the
+    // answer has arrived. Kept requests go out in the order they were first
+    // kept. KES_INVALIDSTATE once stopped.
     kes_result clearSystemError();
-    // Whether a request sent to the manager still awaits its answer (never
-    // once stopped).
-    bool isRequestPending();
 
     // A notification of the manager client (a QelClientEvent code): updates
     // the model objects and records it for the listeners. It is delivered at
@@ -122,7 +123,8 @@ public:
 
     // GUI thread. startThread: KES_INVALIDSTATE while a thread runs.
     kes_result startThread(wxEvtHandler* frame);
-    // Ends and joins the client thread, removes the owner callback and sends
+    // Ends and joins the client thread, removes the owner callback, gives up
+    // an outstanding request and what was kept to follow it, and sends
     // DISCONNECT. Never called with m_mutex held. The client sends nothing
     // more afterwards.
     void stop();
@@ -151,7 +153,13 @@ private:
         int code;
     };
 
-    kes_result waitFor(uint32_t (*condition)(const qel_client* client));
+    // A request kept until the outstanding one is answered.
+    enum Deferred : uint8_t { DEFERRED_CONFIG, DEFERRED_CLEAR };
+
+    kes_result waitFor(uint32_t (*condition)(const qel_client* client),
+                       kes_result (*failure)(const qel_client* client));
+    void defer(Deferred request);
+    void sendDeferred();
     void record(Notice::Kind kind, int code);
     void deliverNotifications();
     void deliver(const Notice& notice);
@@ -191,4 +199,9 @@ private:
     bool m_checkConnection; // a thread event asks for the lost-contact checks
     bool m_stopped;         // stop has run: nothing is sent any more
     bool m_lostContactTold; // the sleep warning was asked for
+    // Requests kept while one is outstanding, oldest first (at most one of
+    // each), and the newest wanted configuration.
+    Deferred m_deferred[2];
+    size_t m_deferredCount;
+    qel_config m_wantedConfig;
 };

@@ -27,7 +27,7 @@ const wxString
 } // namespace
 
 QelErrors::QelErrors(QelClient* client)
-    : m_client(client), m_lastSystemError(0), m_clearPending(false), m_subscription(this) {
+    : m_client(client), m_lastSystemError(0), m_subscription(this) {
     m_subscription.setClient(m_client);
     m_client->setWarnings(this);
 }
@@ -41,9 +41,6 @@ QelErrors::~QelErrors() {
 void QelErrors::onClientEvent(int code) {
     if (code == QEL_CLIENT_EVENT_STATE) {
         checkSystemError();
-    } else if (code == QEL_CLIENT_EVENT_REQUEST_DONE && m_clearPending) {
-        m_clearPending = false;
-        m_client->clearSystemError();
     }
 }
 
@@ -64,12 +61,9 @@ void QelErrors::checkSystemError() {
         wxS("%s (%d)"), text != nullptr ? wxString::FromUTF8(text) : k_unknownError, int{code});
     qelMessageBox(wxICON_ERROR, message, k_caption);
 
-    // Only one request may be outstanding: the clear waits for it.
-    if (m_client->isRequestPending()) {
-        m_clearPending = true;
-    } else {
-        m_client->clearSystemError();
-    }
+    // Only one request may be outstanding: the client sends the clear once
+    // the answer to any outstanding one has arrived, in its turn.
+    m_client->clearSystemError();
 }
 
 void QelErrors::onLostContact(QelLostContact reason) {

@@ -35,6 +35,5 @@ public:
 private:
     QelClient* m_client;
     uint16_t m_lastSystemError; // 0: no error
-    bool m_clearPending;        // CLEAR SYSTEM ERROR is owed until a request completes
     QelClientSubscription m_subscription;
 };

@@ -106,6 +106,13 @@ wxString selectedText(const wxChoice* choice) {
     return selection == wxNOT_FOUND ? wxString() : choice->GetString(selection);
 }
 
+void applySelected(const wxChoice* choice, wxString& value) {
+    const wxString selected = selectedText(choice);
+    if (!selected.empty()) {
+        value = selected;
+    }
+}
+
 bool selectExactly(wxChoice* choice, const wxString& text) {
     const unsigned int count = choice->GetCount();
     for (unsigned int i = 0; i < count; ++i) {
@@ -224,10 +231,11 @@ void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
     };
     for (const ChoiceSource& source : choices) {
         fillChoice(source.choice, source.list);
-        if (source.text == nullptr) {
+        // A value in force that is no item (no longer offered) shows as no
+        // selection: an earlier value left selected would be shown, and sent
+        // with the next change, as if it were in force.
+        if (source.text == nullptr || !selectExactly(source.choice, *source.text)) {
             source.choice->SetSelection(wxNOT_FOUND);
-        } else {
-            selectExactly(source.choice, *source.text);
         }
     }
 
@@ -268,10 +276,13 @@ void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
     m_settingsPage->Layout();
 }
 
+// A choice with nothing selected (its value is not offered, or no longer)
+// leaves the configuration's value as it is: the user did not touch it.
 void QelPanel::applyToConfig(QelConfig& config) {
     const QelOptions* options = m_client != nullptr ? m_client->getOptions() : nullptr;
-    if (options != nullptr) {
-        config.m_interfaceName = selectedText(m_networkChoice);
+    const wxString interfaceName = selectedText(m_networkChoice);
+    if (options != nullptr && !interfaceName.empty()) {
+        config.m_interfaceName = interfaceName;
         const qel_interface* entry = nullptr;
         char16_t name[QEL_INTERFACE_NAME_SIZE];
         // A name too long for the record names no offered interface.
@@ -282,23 +293,23 @@ void QelPanel::applyToConfig(QelConfig& config) {
             config.m_interfaceMac[i] = entry != nullptr ? entry->mac[i] : 0;
         }
     }
-    config.m_sampleRate = selectedText(m_sampleRateChoice);
-    config.m_sampleFormat = selectedText(m_encodingChoice);
-    config.m_latency = selectedText(m_latencyChoice);
+    applySelected(m_sampleRateChoice, config.m_sampleRate);
+    applySelected(m_encodingChoice, config.m_sampleFormat);
+    applySelected(m_latencyChoice, config.m_latency);
     config.m_wantToRun = m_powerOn;
 }
 
-void QelPanel::apply() {
-    wxCHECK_RET(m_factory != nullptr, wxT("src/QelGuiPanel: apply needs the factory"));
-    wxCHECK_RET(m_client != nullptr, wxT("src/QelGuiPanel: apply needs the client"));
+bool QelPanel::apply() {
+    wxCHECK_MSG(m_factory != nullptr, false, wxT("src/QelGuiPanel: apply needs the factory"));
+    wxCHECK_MSG(m_client != nullptr, false, wxT("src/QelGuiPanel: apply needs the client"));
 
     QelOptions* options = m_client->getOptions();
     if (options == nullptr) {
-        return;
+        return false;
     }
     std::unique_ptr<QelConfig> config(m_factory->createConfig());
     if (!config) {
-        return;
+        return false;
     }
     const QelState* state = m_client->getState();
     if (state != nullptr) {
@@ -306,18 +317,23 @@ void QelPanel::apply() {
     }
     applyToConfig(*config);
 
+    // A rate the options do not offer has no limit to reduce to: such a
+    // configuration is not valid and is not sent.
     const unsigned int limit = options->getMaxChannels(config->m_sampleRate);
     const unsigned int channels = qelParseLeadingNumber(config->m_channels).value_or(0);
-    if (channels > limit) {
+    const bool reduce = limit > 0 && channels > limit;
+    if (reduce) {
         config->m_channels = wxString::Format(wxT("%u"), limit);
+    }
+    // Whatever the manager makes of it comes back as its next state.
+    if (!config->isValid(options) || m_client->setConfig(*config) != KES_SUCCESS) {
+        return false;
+    }
+    if (reduce) {
         warn(wxString::Format(wxT("Channel count reduced to %s due to sample rate %s"),
                               config->m_channels, config->m_sampleRate));
     }
-
-    // Whatever the manager makes of it comes back as its next state.
-    if (config->isValid(options)) {
-        m_client->setConfig(*config);
-    }
+    return true;
 }
 
 void QelPanel::onClientEvent(int code) {
@@ -350,8 +366,7 @@ void QelPanel::OnInterfaceChoice(wxCommandEvent& event) {
     const wxString selected = selectedText(m_interfaceChoice);
     const QelState* state = m_client != nullptr ? m_client->getState() : nullptr;
     const wxString current = state != nullptr ? audioInterfaceOf(state->getConfig()) : wxString();
-    apply();
-    if (!current.empty() && current != selected) {
+    if (apply() && !current.empty() && current != selected) {
         warn(wxString::FromUTF8(k_interfaceWarning));
     }
     event.Skip();
@@ -366,8 +381,7 @@ void QelPanel::OnLatencyChoice(wxCommandEvent& event) {
     const wxString selected = selectedText(m_latencyChoice);
     const QelState* state = m_client != nullptr ? m_client->getState() : nullptr;
     const wxString current = state != nullptr ? state->getConfig()->m_latency : wxString();
-    apply();
-    if (!current.empty() && current != selected) {
+    if (apply() && !current.empty() && current != selected) {
         warn(wxString::FromUTF8(k_latencyWarning));
     }
     event.Skip();

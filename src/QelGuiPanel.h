@@ -24,6 +24,10 @@ class QelState;
 // The selected item's text, or the empty text when nothing is selected.
 wxString selectedText(const wxChoice* choice);
 
+// Writes the selected item's text into `value`; with nothing selected the
+// value stays as it is.
+void applySelected(const wxChoice* choice, wxString& value);
+
 // Selects the first item whose text equals `text` exactly (the toolkit's own
 // lookup ignores case); false, with the selection untouched, when none does.
 bool selectExactly(wxChoice* choice, const wxString& text);
@@ -63,14 +67,16 @@ public:
     virtual void setInfo(const QelInfo* info);
     // Shows the offered choices and the state; either may be null.
     virtual void setOptionsState(QelOptions* options, const QelState* state);
-    // Writes the controls' values into `config`.
+    // Writes the controls' values into `config`; a choice with nothing
+    // selected leaves its value as it is.
     virtual void applyToConfig(QelConfig& config);
 
     // Sends the configuration in force with the controls' values, when it is
-    // valid against the options; lowers the channel count first (with a
-    // warning) when the sample rate allows fewer channels. Needs the factory
-    // and the client.
-    void apply();
+    // valid against the options; lowers the channel count first when the
+    // sample rate allows fewer channels, and says so once it is sent. True
+    // when the client took the configuration (sent, or to be sent once the
+    // outstanding answer arrives). Needs the factory and the client.
+    bool apply();
 
     void onClientEvent(int code) override;
 

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <future>
 
 namespace qeltest {
@@ -204,7 +205,65 @@ TEST_F(Delivery, AStoppedClientSendsNothingMore) {
     EXPECT_EQ(received(), (std::vector<uint16_t>{TESK2_OPCODE_DISCONNECT}));
     EXPECT_EQ(m_client->setConfig(*config), KES_INVALIDSTATE);
     EXPECT_EQ(m_client->clearSystemError(), KES_INVALIDSTATE);
-    EXPECT_FALSE(m_client->isRequestPending());
+    EXPECT_TRUE(received().empty());
+}
+
+// A request made while one is outstanding is kept and sent once the answer
+// has arrived; kept requests go out in the order they were first kept, and
+// of the configurations only the newest.
+TEST_F(Delivery, KeptRequestsFollowTheAnswerInTheOrderTheyWereKept) {
+    std::unique_ptr<QelConfig> config(m_factory.createConfig());
+    config->copyFrom(m_client->getState()->getConfig());
+    ASSERT_EQ(m_client->setConfig(*config), KES_SUCCESS);
+    Datagram outstanding;
+    ASSERT_TRUE(m_manager.receive(outstanding));
+    ASSERT_EQ(outstanding.opcode, QEL_OPCODE_SET_CONFIG);
+
+    ASSERT_EQ(m_client->clearSystemError(), KES_SUCCESS);
+    config->m_latency = "5 ms";
+    ASSERT_EQ(m_client->setConfig(*config), KES_SUCCESS);
+    config->m_latency = "1 ms"; // replaces the kept one, which keeps its place
+    ASSERT_EQ(m_client->setConfig(*config), KES_SUCCESS);
+    config->m_latency = "3 ms"; // not offered: refused, and nothing is replaced
+    EXPECT_EQ(m_client->setConfig(*config), KES_INVALIDDATA);
+    EXPECT_TRUE(m_manager.idle()) << "one request at a time";
+
+    m_manager.reply(outstanding, TESK2_STATUS_RESPONSE, stateBody(stateWith(0)));
+    processingEvent();
+    Datagram clear;
+    ASSERT_TRUE(m_manager.receive(clear));
+    EXPECT_EQ(clear.opcode, QEL_OPCODE_CLEAR_SYSTEM_ERROR);
+    EXPECT_TRUE(m_manager.idle());
+    m_manager.reply(clear, TESK2_STATUS_RESPONSE, stateBody(stateWith(0)));
+    processingEvent();
+    Datagram newest;
+    ASSERT_TRUE(m_manager.receive(newest));
+    ASSERT_EQ(newest.opcode, QEL_OPCODE_SET_CONFIG);
+    tesk2_message message;
+    tesk2_message_init(&message);
+    std::memcpy(tesk2_message_data(&message), newest.bytes.data(), newest.bytes.size());
+    qel_config sent{};
+    ASSERT_EQ(qel_config_decode(&message, 0, &sent), KES_SUCCESS);
+    const qel_options options = sampleOptions();
+    EXPECT_STREQ(sent.latency, qel_options_find_latency_by_us(&options, 1000)->name);
+    m_manager.reply(newest, TESK2_STATUS_RESPONSE, stateBody(stateWith(0)));
+    processingEvent();
+    EXPECT_TRUE(received().empty()) << "nothing else was kept";
+}
+
+// Closing while an answer is outstanding: the request and what was kept to
+// follow it are given up, and the DISCONNECT goes out all the same, so that
+// the manager frees the panel's place at once.
+TEST_F(Delivery, StopGivesUpTheOutstandingRequestAndDisconnects) {
+    ASSERT_EQ(m_client->clearSystemError(), KES_SUCCESS);
+    ASSERT_EQ(m_client->clearSystemError(), KES_SUCCESS); // kept
+    Datagram outstanding;
+    ASSERT_TRUE(m_manager.receive(outstanding));
+    m_client->stop();
+    EXPECT_EQ(received(), (std::vector<uint16_t>{TESK2_OPCODE_DISCONNECT}));
+    EXPECT_EQ(managerClient()->status, TESK2_DISCONNECTED);
+    // A late answer finds nobody listening for it.
+    m_manager.reply(outstanding, TESK2_STATUS_RESPONSE, stateBody(stateWith(0)));
     EXPECT_TRUE(received().empty());
 }
 

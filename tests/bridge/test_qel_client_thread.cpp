@@ -320,12 +320,13 @@ TEST_F(ClientThread, StopEndsTheThreadWithinHalfASecondAndDisconnects) {
     EXPECT_TRUE(received().empty()) << "a stopped client sends nothing more";
 }
 
-TEST_F(ClientThread, StopWithARequestPendingSendsNoDisconnect) {
+TEST_F(ClientThread, StopWithARequestPendingGivesItUpAndDisconnects) {
     startUp();
-    ASSERT_EQ(qel_client_clear_system_error(managerClient()), KES_SUCCESS);
+    ASSERT_EQ(m_client->clearSystemError(), KES_SUCCESS);
     startThread();
     m_client->stop();
-    EXPECT_EQ(received(), (std::vector<uint16_t>{QEL_OPCODE_CLEAR_SYSTEM_ERROR}));
+    EXPECT_EQ(received(),
+              (std::vector<uint16_t>{QEL_OPCODE_CLEAR_SYSTEM_ERROR, TESK2_OPCODE_DISCONNECT}));
 }
 
 } // namespace

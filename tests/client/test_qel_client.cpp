@@ -376,5 +376,36 @@ TEST_F(ManagerClientTest, DisconnectClearsEverythingAndKeepsTheRequestPending) {
     EXPECT_EQ(qel_client_connect(m_client), KES_INVALIDSTATE);
 }
 
+// An owner that closes while an answer is outstanding gives the request up:
+// the slot is free for the DISCONNECT, and the late answer completes nothing.
+TEST_F(ManagerClientTest, AGivenUpRequestFreesItsSlotAndItsLateAnswerIsIgnored) {
+    EXPECT_EQ(qel_client_abandon_request(nullptr), KES_INVALIDPARAMETER);
+    connect();
+    EXPECT_EQ(qel_client_abandon_request(m_client), KES_INVALIDSTATE) << "none pending";
+    Datagram late = setConfig(sampleConfig());
+    ASSERT_EQ(qel_client_abandon_request(m_client), KES_SUCCESS);
+    EXPECT_EQ(m_client->pending, nullptr);
+    const Lines lines = m_log->lines();
+    EXPECT_EQ(1,
+              std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("Debug qel_client_abandon_request: request id ",
+                                                  0) == 0 &&
+                                       line.find(" given up") != std::string::npos;
+                            }))
+        << "logged once";
+    ASSERT_EQ(qel_client_disconnect(m_client), KES_SUCCESS);
+    Datagram disconnect;
+    ASSERT_TRUE(m_manager.receive(disconnect));
+    EXPECT_EQ(disconnect.opcode, TESK2_OPCODE_DISCONNECT);
+    m_events.clear();
+    qel_state state = sampleState();
+    state.config_lock_flags = QEL_CONFIG_LOCK_ASIO_CLIENT;
+    m_manager.reply(late, TESK2_STATUS_RESPONSE, stateBody(state));
+    ASSERT_EQ(process(), KES_SUCCESS);
+    EXPECT_EQ(m_events, Events{}) << "no state taken, no request done";
+    EXPECT_EQ(m_client->flags & QEL_CLIENT_STATE_VALID, 0u);
+}
+
 } // namespace
 } // namespace qeltest

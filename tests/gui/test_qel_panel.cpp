@@ -521,12 +521,6 @@ TEST_F(PanelTest, ASampleRateWithFewerChannelsLowersTheCountAndSaysSo) {
     EXPECT_EQ(std::vector<Box>{warning("Channel count reduced to 32 due to sample rate 96000 Hz")},
               boxes.boxes());
     ASSERT_NO_FATAL_FAILURE(answer(request, many));
-
-    // A rate the options do not offer allows no channels, and that is sent never.
-    panel->m_sampleRateChoice->SetSelection(wxNOT_FOUND);
-    click(panel->m_powerButton);
-    EXPECT_EQ(warning("Channel count reduced to 0 due to sample rate "), boxes.boxes().back());
-    EXPECT_TRUE(m_manager.idle());
 }
 
 TEST_F(PanelTest, WhatCannotBeSentIsDroppedSilently) {
@@ -542,7 +536,7 @@ TEST_F(PanelTest, WhatCannotBeSentIsDroppedSilently) {
     EXPECT_TRUE(panel->m_powerOn);
 }
 
-TEST_F(PanelTest, WithoutOptionsNothingIsSentButTheInterfaceStillWarns) {
+TEST_F(PanelTest, WithoutOptionsNothingIsSentAndNothingWarns) {
     OpenAsioPanel* panel = asio();
     ASSERT_NO_FATAL_FAILURE(connectWithoutState());
     ASSERT_NO_FATAL_FAILURE(sendState(sampleState()));
@@ -550,11 +544,9 @@ TEST_F(PanelTest, WithoutOptionsNothingIsSentButTheInterfaceStillWarns) {
     panel->setClient(m_client.get());
     EXPECT_EQ("=", shown(panel->m_latencyChoice));
     EXPECT_EQ("WDM,ASIO,=WDM", shown(panel->m_interfaceChoice));
-    BoxRecorder boxes;
     click(panel->m_powerButton);
-    choose(panel->m_interfaceChoice, "ASIO");
+    choose(panel->m_interfaceChoice, "ASIO"); // every box fails the test
     EXPECT_TRUE(m_manager.idle());
-    EXPECT_EQ(std::vector<Box>{warning(k_rebootWarning)}, boxes.boxes());
 }
 
 TEST_F(PanelTest, ApplyToConfigTakesTheControlsValues) {
@@ -577,19 +569,126 @@ TEST_F(PanelTest, ApplyToConfigTakesTheControlsValues) {
     EXPECT_EQ(0x02, config.m_interfaceMac[0]);
     EXPECT_EQ(0x42, config.m_interfaceMac[1]);
     EXPECT_EQ(wxT("44100 Hz"), config.m_sampleRate);
-    EXPECT_EQ(wxT(""), config.m_sampleFormat);
+    EXPECT_EQ(wxT("24 bit"), config.m_sampleFormat) << "nothing selected: kept as it was";
     EXPECT_EQ(wxT("5 ms"), config.m_latency);
     EXPECT_EQ(wxT("ASIO"), config.m_audioInterface);
     EXPECT_TRUE(config.m_wantToRun);
     EXPECT_EQ(wxT("8"), config.m_channels);
 
+    // A choice with nothing selected leaves the configuration's value alone.
     panel->m_networkChoice->SetSelection(wxNOT_FOUND);
     panel->m_interfaceChoice->SetSelection(wxNOT_FOUND);
+    panel->m_latencyChoice->SetSelection(wxNOT_FOUND);
     panel->applyToConfig(config);
-    EXPECT_EQ(wxT(""), config.m_interfaceName);
-    EXPECT_EQ(0, config.m_interfaceMac[0]);
-    EXPECT_EQ(0, config.m_interfaceMac[1]);
-    EXPECT_EQ(wxT(""), config.m_audioInterface);
+    EXPECT_EQ(wxT("wlan0"), config.m_interfaceName);
+    EXPECT_EQ(0x02, config.m_interfaceMac[0]);
+    EXPECT_EQ(wxT("5 ms"), config.m_latency);
+    EXPECT_EQ(wxT("ASIO"), config.m_audioInterface);
+}
+
+// A value the options no longer offer leaves its choice blank; changing
+// something else sends the value in force for it, never an empty one, and
+// warns of nothing that was not sent.
+TEST_F(PanelTest, NothingSelectedKeepsTheValueInForce) {
+    OpenAsioPanel* panel = asio();
+    qel_state wdm96k = sampleState();
+    wdm96k.config.sample_rate_hz = 96000; // switched from ASIO at 96 kHz
+    wdm96k.config.channels = 32;
+    startUp(wdm96k);
+    panel->setClient(m_client.get());
+    EXPECT_EQ("44100 Hz,48000 Hz,=", shown(panel->m_sampleRateChoice)) << "96 kHz is ASIO's";
+    click(panel->m_powerButton); // every box fails the test
+    qel_config sent{};
+    Datagram request;
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent, &request));
+    EXPECT_EQ(96000u, sent.sample_rate_hz);
+    EXPECT_EQ(32, sent.channels);
+    EXPECT_EQ(0u, sent.want_to_run);
+    ASSERT_NO_FATAL_FAILURE(answer(request, wdm96k));
+
+    // The configured interface is unplugged: its choice is blank, and a
+    // configuration that keeps it is not valid, so nothing is sent, and in
+    // particular not "no interface".
+    qel_options unplugged = sampleOptions();
+    unplugged.interfaces.entries[0] = unplugged.interfaces.entries[1];
+    unplugged.interfaces.count = 1;
+    ASSERT_NO_FATAL_FAILURE(sendOptions(unplugged));
+    EXPECT_EQ("wlan0,=", shown(panel->m_networkChoice));
+    choose(panel->m_latencyChoice, "5 ms");
+    click(panel->m_powerButton);
+    EXPECT_TRUE(m_manager.idle());
+    ASSERT_NO_FATAL_FAILURE(sendOptions(sampleOptions()));
+    click(panel->m_powerButton);
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(0, std::memcmp(sent.interface.mac, sampleConfig().interface.mac, QEL_MAC_SIZE));
+}
+
+// In ASIO mode the panel offers 96 kHz whether the manager does or not; a
+// rate the manager does not offer has no channel limit to lower to.
+TEST_F(PanelTest, ARateTheManagerDoesNotOfferIsNeitherSentNorWarnedAbout) {
+    OpenAsioPanel* panel = asio();
+    qel_options no96k = sampleOptions();
+    no96k.sample_rates.count = 2;
+    qel_state state = asioState();
+    state.config.channels = 64;
+    startUp(state);
+    ASSERT_NO_FATAL_FAILURE(sendOptions(no96k));
+    panel->setClient(m_client.get());
+    EXPECT_EQ("44100 Hz,48000 Hz,96000 Hz,=48000 Hz", shown(panel->m_sampleRateChoice));
+    choose(panel->m_sampleRateChoice, "96000 Hz"); // every box fails the test
+    EXPECT_TRUE(m_manager.idle());
+}
+
+// The reboot and re-subscribe warnings follow a change that was sent (or
+// kept to be sent), and only such a change.
+TEST_F(PanelTest, WarningsFollowOnlyAChangeThatWasSent) {
+    OpenAsioPanel* panel = asio();
+    qel_state odd = sampleState();
+    odd.config.channels = 12; // no offered count: nothing built from it is valid
+    startUp(odd);
+    panel->setClient(m_client.get());
+    choose(panel->m_latencyChoice, "5 ms"); // every box fails the test
+    choose(panel->m_interfaceChoice, "ASIO");
+    EXPECT_TRUE(m_manager.idle());
+
+    ASSERT_NO_FATAL_FAILURE(sendState(sampleState()));
+    BoxRecorder boxes;
+    choose(panel->m_latencyChoice, "5 ms");
+    Datagram request;
+    qel_config sent{};
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent, &request));
+    // While that is outstanding, the next change is kept, and warned about.
+    choose(panel->m_interfaceChoice, "ASIO");
+    EXPECT_TRUE(m_manager.idle());
+    EXPECT_EQ((std::vector<Box>{warning(k_latencyWarning), warning(k_rebootWarning)}),
+              boxes.boxes());
+    ASSERT_NO_FATAL_FAILURE(answer(request, sampleState()));
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(QEL_AUDIO_INTERFACE_ASIO, sent.audio_interface);
+}
+
+// Two quick clicks: the second is made before the first is answered. The
+// manager ends in the state the second asked for.
+TEST_F(PanelTest, TwoQuickClicksOnThePowerButtonEndInTheStateOfTheSecond) {
+    OpenPanel* panel = plain();
+    startUp(); // running
+    panel->setClient(m_client.get());
+    click(panel->m_powerButton);
+    click(panel->m_powerButton);
+    qel_config first{};
+    Datagram request;
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&first, &request));
+    EXPECT_EQ(0u, first.want_to_run);
+    EXPECT_TRUE(m_manager.idle()) << "one request at a time";
+    qel_state stopped = sampleState();
+    stopped.config.want_to_run = 0;
+    ASSERT_NO_FATAL_FAILURE(answer(request, stopped));
+    qel_config second{};
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&second, &request));
+    EXPECT_EQ(1u, second.want_to_run);
+    ASSERT_NO_FATAL_FAILURE(answer(request, sampleState()));
+    EXPECT_TRUE(m_manager.idle()) << "only the newest was kept";
+    EXPECT_TRUE(panel->m_powerOn);
 }
 
 std::vector<std::string> g_asserts;

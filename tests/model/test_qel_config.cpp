@@ -215,7 +215,18 @@ TEST_F(ConfigTest, InterfaceComesFromTheOfferedEntry) {
     EXPECT_EQ(std::u16string(out.interface.name), name);
     EXPECT_EQ(std::memcmp(out.interface.mac, options.interfaces.entries[1].mac, 6), 0);
 
-    asio.m_interfaceMac[5] ^= 0xFF; // not offered: no interface, which is valid
+    // An interface no longer offered (unplugged) stays the configuration's
+    // own: turned into "no interface" it would make the manager forget it.
+    // It is not valid against these options, so it is never sent.
+    asio.m_interfaceMac[5] ^= 0xFF;
+    asio.m_interfaceName = L"eth9";
+    ASSERT_TRUE(convert(asio));
+    EXPECT_EQ(std::u16string(out.interface.name), u"eth9");
+    EXPECT_EQ(std::memcmp(out.interface.mac, asio.m_interfaceMac, 6), 0);
+    EXPECT_FALSE(asio.isValid(&offered));
+
+    // No interface chosen (a zero MAC) stays none, and is valid.
+    std::memset(asio.m_interfaceMac, 0, sizeof asio.m_interfaceMac);
     ASSERT_TRUE(convert(asio));
     const qel_interface zero{};
     EXPECT_EQ(std::memcmp(&out.interface, &zero, sizeof zero), 0);
