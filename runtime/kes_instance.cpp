@@ -1,7 +1,8 @@
-// The instance lock over an abstract-namespace Unix stream socket. Binding
-// the name is the test-and-set: it either succeeds (this process is the
-// instance) or fails with EADDRINUSE (another process is). The holder keeps
-// the socket listening; a later start connects and asks it to show its window.
+// The instance lock: a flock on a file in the user's private directory
+// decides who is the instance, and the holder listens on a socket file beside
+// it for later starts. Taking the flock is the test-and-set: it either
+// succeeds (this process is the instance) or fails with EWOULDBLOCK (another
+// process is); the kernel drops it when the holder ends.
 #include "kes_instance.h"
 
 #include "kes_text.h"
@@ -15,29 +16,65 @@
 #include <new>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr char k_name_prefix[] = "qelvane-instance/";
+constexpr char k_name_prefix[] = "qelvane-";
+constexpr char k_lock_suffix[] = ".lock";
+constexpr char k_socket_suffix[] = ".sock";
+constexpr char k_temporary_default[] = "/tmp";
 constexpr char k_deleted_suffix[] = " (deleted)";
 constexpr char k_request = 'R';
 constexpr char k_answer_raised = 'Y';
 constexpr char k_answer_no_window = 'N';
 // How long the holder waits for the request byte of a caller that connected.
 constexpr int k_request_wait_ms = 1000;
-// How often a start retries when the name is taken but nobody listens: the
-// holder may be between bind and listen, or just ending.
-constexpr int k_bind_attempts = 3;
-constexpr kes_time k_bind_retry_pause{0, 20000};
+// How often a start tries when the flock is taken but nobody listens: the
+// holder may be between its flock and its listen, or just ending.
+constexpr int k_lock_attempts = 3;
+constexpr kes_time k_lock_retry_pause{0, 20000};
 
-static_assert(KES_INSTANCE_NAME_MAX + 1 == sizeof(sockaddr_un{}.sun_path),
-              "a name fills sun_path after its leading zero byte");
+static_assert(KES_INSTANCE_SOCKET_PATH_SIZE == sizeof(sockaddr_un{}.sun_path),
+              "a socket path fills sun_path");
+static_assert(KES_INSTANCE_NAME_SIZE == sizeof k_name_prefix - 1 + 32 + 1,
+              "a lock name is the prefix and 32 hex digits");
+static_assert(sizeof k_lock_suffix == sizeof k_socket_suffix,
+              "the lock file's path is as long as the socket's");
+
+// A failure of this module as a code: the translated error, except that a
+// failure never reads as one of the three results that let a start go on
+// (ENOENT would be KES_NOTFOUND, EEXIST KES_ALREADY).
+kes_result failure_from(int error) {
+    const kes_result result = kes_result_from_system(static_cast<uint32_t>(error));
+    if (result == KES_SUCCESS || result == KES_ALREADY || result == KES_NOTFOUND) {
+        return KES_SYSTEM;
+    }
+    return result;
+}
 
 kes_result last_error() {
-    return kes_result_from_errno();
+    return failure_from(errno);
+}
+
+// A failure to open or create something on the lock's path: the ones that
+// say the path is not this user's to use are a refusal.
+kes_result path_error() {
+    switch (errno) {
+    case EACCES:
+    case EPERM:
+    case ELOOP:
+    case ENOTDIR:
+    case ENOENT:
+    case EISDIR:
+        return KES_ACCES;
+    default:
+        return last_error();
+    }
 }
 
 // Milliseconds for poll(): no span waits without limit, else the span rounded
@@ -83,12 +120,72 @@ uint64_t fnv1a(const char* text, size_t length, uint64_t basis) {
     return hash;
 }
 
-struct socket_name {
-    sockaddr_un address;
-    socklen_t length; // offsetof(sun_path) + 1 + name length: the exact name
-};
+// `value` when it is an absolute path, else null.
+const char* absolute_variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] == '/' ? value : nullptr;
+}
 
-kes_result make_socket_name(const char* name, socket_name* out) {
+// The length of `path` without its trailing "/" (at least 1 for "/").
+size_t trimmed_length(const char* path) {
+    size_t length = std::strlen(path);
+    while (length > 1 && path[length - 1] == '/') {
+        --length;
+    }
+    return length;
+}
+
+// Appends `length` bytes of `text` to the terminated text of `used` bytes in
+// `buffer`; false when it does not fit with its terminator.
+bool append(char* buffer, size_t size, size_t* used, const char* text, size_t length) {
+    if (length >= size - *used) {
+        return false;
+    }
+    std::memcpy(buffer + *used, text, length);
+    *used += length;
+    buffer[*used] = '\0';
+    return true;
+}
+
+// The lock directory into `buffer`; *temporary tells whether it is the one
+// under the temporary directory (made when missing) rather than the user's
+// runtime directory (never made here).
+kes_result name_directory(char* buffer, size_t size, bool* temporary) {
+    if (buffer == nullptr || size == 0) {
+        return KES_INVALIDPARAMETER;
+    }
+    buffer[0] = '\0';
+    size_t used = 0;
+    bool fits = false;
+    const char* runtime = absolute_variable("XDG_RUNTIME_DIR");
+    if (runtime != nullptr) {
+        *temporary = false;
+        fits = append(buffer, size, &used, runtime, trimmed_length(runtime));
+    } else {
+        *temporary = true;
+        const char* base = absolute_variable("TMPDIR");
+        if (base == nullptr) {
+            base = k_temporary_default;
+        }
+        size_t base_length = trimmed_length(base);
+        if (base_length == 1) {
+            base_length = 0; // "/": no double slash
+        }
+        char own[32];
+        const int own_length =
+            kes_snprintf(own, sizeof own, "/%s%u", k_name_prefix, static_cast<unsigned>(geteuid()));
+        fits = append(buffer, size, &used, base, base_length) &&
+               append(buffer, size, &used, own, static_cast<size_t>(own_length));
+    }
+    if (!fits) {
+        buffer[0] = '\0';
+        return KES_TRUNCATED;
+    }
+    return KES_SUCCESS;
+}
+
+kes_result locate(const char* name, kes_instance_place* place, char* file_name, bool* temporary) {
+    std::memset(place, 0, sizeof *place);
     char path[QEL_INSTANCE_PATH_MAX];
     const char* key = name;
     if (key == nullptr) {
@@ -98,17 +195,94 @@ kes_result make_socket_name(const char* name, socket_name* out) {
         }
         key = path;
     }
-    std::memset(out, 0, sizeof *out);
-    out->address.sun_family = AF_UNIX;
-    size_t length = 0;
-    const kes_result result =
-        kes_instance_lock_name(key, static_cast<uint32_t>(geteuid()), out->address.sun_path + 1,
-                               sizeof out->address.sun_path - 1, &length);
+    kes_result result = kes_instance_lock_name(key, file_name, KES_INSTANCE_NAME_SIZE);
+    if (result == KES_SUCCESS) {
+        result = name_directory(place->directory, sizeof place->directory, temporary);
+    }
     if (result != KES_SUCCESS) {
         return result;
     }
-    out->length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    const char* separator = std::strcmp(place->directory, "/") == 0 ? "" : "/";
+    const int length = kes_snprintf(place->socket_path, sizeof place->socket_path, "%s%s%s%s",
+                                    place->directory, separator, file_name, k_socket_suffix);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof place->socket_path) {
+        std::memset(place, 0, sizeof *place);
+        return KES_TRUNCATED;
+    }
+    kes_snprintf(place->lock_path, sizeof place->lock_path, "%s%s%s%s", place->directory, separator,
+                 file_name, k_lock_suffix);
     return KES_SUCCESS;
+}
+
+// True when `info` describes a directory of this user closed to group and
+// others (a symbolic link never gets here: it is opened with O_NOFOLLOW).
+bool private_directory(const struct stat& info) {
+    return S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0;
+}
+
+// Opens the lock directory, making it (mode 0700) first when `create` and it
+// is missing. KES_ACCES when it is not this user's private directory.
+kes_result open_directory(const char* path, bool create, int* out) {
+    bool made = false;
+    if (create) {
+        if (mkdir(path, 0700) == 0) {
+            made = true;
+        } else if (errno != EEXIST) {
+            return path_error();
+        }
+    }
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return path_error();
+    }
+    struct stat info {};
+    kes_result result = KES_SUCCESS;
+    if (fstat(fd, &info) != 0) {
+        result = last_error();
+    } else if (made && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+               (info.st_mode & 07777) != 0700) {
+        // The umask cut the mode it was made with: exactly 0700, whatever it is.
+        if (fchmod(fd, 0700) != 0 || fstat(fd, &info) != 0) {
+            result = last_error();
+        }
+    }
+    if (result == KES_SUCCESS && !private_directory(info)) {
+        result = KES_ACCES;
+    }
+    if (result != KES_SUCCESS) {
+        close(fd);
+        return result;
+    }
+    *out = fd;
+    return KES_SUCCESS;
+}
+
+// Opens (creating it when missing) the lock file `file` in `directory`.
+kes_result open_lock_file(int directory, const char* file, int* out) {
+    const int fd =
+        openat(directory, file, O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0) {
+        return path_error();
+    }
+    struct stat info {};
+    kes_result result = KES_SUCCESS;
+    if (fstat(fd, &info) != 0) {
+        result = last_error();
+    } else if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+        result = KES_ACCES;
+    }
+    if (result != KES_SUCCESS) {
+        close(fd);
+        return result;
+    }
+    *out = fd;
+    return KES_SUCCESS;
+}
+
+void fill_address(const char* path, sockaddr_un* address) {
+    std::memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    kes_strlcpy(address->sun_path, path, sizeof address->sun_path);
 }
 
 // True when the process at the other end of `fd` runs as this user.
@@ -122,19 +296,20 @@ bool same_user(int fd) {
     return credentials.uid == geteuid();
 }
 
-// Asks the holder of `name` to show its window. KES_CONNREFUSED when nobody
-// listens on the name (any more, or not yet).
-kes_result ask_holder(const socket_name& name, int answer_ms) {
+// Asks the holder listening at `address` to show its window. KES_CONNREFUSED
+// when nobody listens there (any more, or not yet).
+kes_result ask_holder(const sockaddr_un& address, int answer_ms) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return last_error();
     }
     kes_result result = KES_SUCCESS;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&name.address), name.length) != 0) {
-        // A full backlog (EAGAIN) means the holder is not serving: no answer.
-        result = errno == ECONNREFUSED ? KES_CONNREFUSED
-                 : errno == EAGAIN     ? KES_NOTFOUND
-                                       : last_error();
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        // No socket file yet, or one a dead holder left: nobody listens. A
+        // full backlog (EAGAIN) means the holder is not serving: no answer.
+        result = errno == ECONNREFUSED || errno == ENOENT ? KES_CONNREFUSED
+                 : errno == EAGAIN                        ? KES_NOTFOUND
+                                                          : last_error();
     } else if (!same_user(fd)) {
         result = KES_ACCES;
     } else if (send(fd, &k_request, 1, MSG_NOSIGNAL) != 1) {
@@ -153,6 +328,47 @@ kes_result ask_holder(const socket_name& name, int answer_ms) {
     return result;
 }
 
+// Under the flock `lock`: replaces a socket file a dead holder left, listens
+// on the socket path and makes the record.
+kes_result listen_as_holder(int directory, const char* socket_file, const sockaddr_un& address,
+                            int lock, kes_instance** instance) {
+    if (unlinkat(directory, socket_file, 0) != 0 && errno != ENOENT) {
+        return last_error();
+    }
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return last_error();
+    }
+    kes_result result = KES_SUCCESS;
+    int wake = -1;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        result = last_error();
+        close(fd);
+        return result;
+    }
+    // Only this user may connect, whatever the umask made of the file (the
+    // directory keeps everyone else out anyway).
+    if (chmod(address.sun_path, 0600) != 0 || listen(fd, 8) != 0 ||
+        (wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
+        result = last_error();
+    } else {
+        kes_instance* made = new (std::nothrow) kes_instance{lock, fd, wake, {}};
+        if (made == nullptr) {
+            result = KES_NOMEMORY;
+        } else {
+            kes_strlcpy(made->socket_path, address.sun_path, sizeof made->socket_path);
+            *instance = made;
+            return KES_SUCCESS;
+        }
+    }
+    if (wake >= 0) {
+        close(wake);
+    }
+    unlinkat(directory, socket_file, 0);
+    close(fd);
+    return result;
+}
+
 } // namespace
 
 kes_result kes_instance_executable_path(char* buffer, size_t size) {
@@ -162,7 +378,7 @@ kes_result kes_instance_executable_path(char* buffer, size_t size) {
     buffer[0] = '\0';
     const ssize_t n = readlink("/proc/self/exe", buffer, size);
     if (n < 0) {
-        return last_error();
+        return kes_result_from_errno();
     }
     if (static_cast<size_t>(n) >= size) {
         buffer[size - 1] = '\0';
@@ -177,37 +393,38 @@ kes_result kes_instance_executable_path(char* buffer, size_t size) {
     return KES_SUCCESS;
 }
 
-kes_result kes_instance_lock_name(const char* key, uint32_t uid, char* buffer, size_t size,
-                                  size_t* length) {
-    if (key == nullptr || buffer == nullptr || length == nullptr) {
+kes_result kes_instance_lock_name(const char* key, char* buffer, size_t size) {
+    if (key == nullptr || buffer == nullptr) {
         return KES_INVALIDPARAMETER;
     }
-    if (size < KES_INSTANCE_NAME_MAX) {
+    if (size < KES_INSTANCE_NAME_SIZE) {
+        if (size > 0) {
+            buffer[0] = '\0';
+        }
         return KES_TRUNCATED;
     }
-    const size_t key_length = strnlen(key, QEL_INSTANCE_PATH_MAX);
-    char head[48];
-    const int head_length = kes_snprintf(head, sizeof head, "%s%u/", k_name_prefix, uid);
-    const size_t fixed = static_cast<size_t>(head_length);
-    if (fixed + key_length <= KES_INSTANCE_NAME_MAX) {
-        std::memcpy(buffer, head, fixed);
-        std::memcpy(buffer + fixed, key, key_length);
-        *length = fixed + key_length;
-        return KES_SUCCESS;
-    }
-    // Too long: a 128-bit hash of the whole key keeps names apart, the key's
-    // end keeps them readable (in `ss -xl`, for one).
-    char hashed[KES_INSTANCE_NAME_MAX + 1];
-    const int hashed_length = kes_snprintf(
-        hashed, sizeof hashed, "%s#%016llx%016llx/", head,
-        static_cast<unsigned long long>(fnv1a(key, key_length, 0xcbf29ce484222325ULL)),
-        static_cast<unsigned long long>(fnv1a(key, key_length, 0x84222325cbf29ce4ULL)));
-    const size_t used = static_cast<size_t>(hashed_length);
-    const size_t tail = KES_INSTANCE_NAME_MAX - used;
-    std::memcpy(buffer, hashed, used);
-    std::memcpy(buffer + used, key + key_length - tail, tail);
-    *length = KES_INSTANCE_NAME_MAX;
+    const size_t length = strnlen(key, QEL_INSTANCE_PATH_MAX);
+    // Two 64-bit hashes of the whole key from different offset bases: the
+    // directory already belongs to one user, so the name only has to keep
+    // that user's keys apart.
+    kes_snprintf(buffer, size, "%s%016llx%016llx", k_name_prefix,
+                 static_cast<unsigned long long>(fnv1a(key, length, 0xcbf29ce484222325ULL)),
+                 static_cast<unsigned long long>(fnv1a(key, length, 0x84222325cbf29ce4ULL)));
     return KES_SUCCESS;
+}
+
+kes_result kes_instance_directory(char* buffer, size_t size) {
+    bool temporary = false;
+    return name_directory(buffer, size, &temporary);
+}
+
+kes_result kes_instance_locate(const char* name, kes_instance_place* place) {
+    if (place == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    char file_name[KES_INSTANCE_NAME_SIZE];
+    bool temporary = false;
+    return locate(name, place, file_name, &temporary);
 }
 
 kes_result kes_instance_lock(const char* name, kes_instance** instance) {
@@ -220,55 +437,57 @@ kes_result kes_instance_lock_wait(const char* name, const kes_time* answer_wait,
         return KES_INVALIDPARAMETER;
     }
     *instance = nullptr;
-    socket_name address;
-    kes_result result = make_socket_name(name, &address);
+    kes_instance_place place;
+    char file_name[KES_INSTANCE_NAME_SIZE];
+    bool temporary = false;
+    kes_result result = locate(name, &place, file_name, &temporary);
+    if (result != KES_SUCCESS) {
+        return result == KES_ALREADY || result == KES_NOTFOUND ? KES_SYSTEM : result;
+    }
+    char lock_file[KES_INSTANCE_NAME_SIZE + sizeof k_lock_suffix];
+    char socket_file[KES_INSTANCE_NAME_SIZE + sizeof k_socket_suffix];
+    kes_snprintf(lock_file, sizeof lock_file, "%s%s", file_name, k_lock_suffix);
+    kes_snprintf(socket_file, sizeof socket_file, "%s%s", file_name, k_socket_suffix);
+    sockaddr_un address;
+    fill_address(place.socket_path, &address);
+    const int answer_ms = poll_milliseconds(answer_wait ? answer_wait : &KES_INSTANCE_ANSWER_WAIT);
+
+    int directory = -1;
+    result = open_directory(place.directory, temporary, &directory);
     if (result != KES_SUCCESS) {
         return result;
     }
-    const int answer_ms = poll_milliseconds(answer_wait ? answer_wait : &KES_INSTANCE_ANSWER_WAIT);
-
-    for (int attempt = 0; attempt < k_bind_attempts; ++attempt) {
-        if (attempt > 0) {
-            kes_sleep(&k_bind_retry_pause);
-        }
-        // Close-on-exec: a program the instance starts must not hold the lock.
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) {
-            return last_error();
-        }
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) == 0) {
-            if (listen(fd, 8) != 0) {
-                result = last_error();
-                close(fd);
-                return result;
-            }
-            const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-            if (wake < 0) {
-                result = last_error();
-                close(fd);
-                return result;
-            }
-            kes_instance* made = new (std::nothrow) kes_instance{fd, wake};
-            if (made == nullptr) {
-                close(wake);
-                close(fd);
-                return KES_NOMEMORY;
-            }
-            *instance = made;
-            return KES_SUCCESS;
-        }
-        const int error = errno;
-        close(fd);
-        if (error != EADDRINUSE) {
-            return kes_result_from_system(static_cast<uint32_t>(error));
-        }
-        result = ask_holder(address, answer_ms);
-        if (result != KES_CONNREFUSED) {
-            return result;
-        }
+    int lock = -1;
+    result = open_lock_file(directory, lock_file, &lock);
+    if (result != KES_SUCCESS) {
+        close(directory);
+        return result;
     }
     // Taken all along, yet nobody listened: a holder that never serves.
-    return KES_NOTFOUND;
+    result = KES_NOTFOUND;
+    for (int attempt = 0; attempt < k_lock_attempts; ++attempt) {
+        if (attempt > 0) {
+            kes_sleep(&k_lock_retry_pause);
+        }
+        if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            result = listen_as_holder(directory, socket_file, address, lock, instance);
+            break;
+        }
+        if (errno != EWOULDBLOCK) {
+            result = last_error();
+            break;
+        }
+        const kes_result asked = ask_holder(address, answer_ms);
+        if (asked != KES_CONNREFUSED) {
+            result = asked;
+            break;
+        }
+    }
+    if (*instance == nullptr) {
+        close(lock); // drops the flock, if this start took it
+    }
+    close(directory);
+    return result;
 }
 
 kes_result kes_instance_serve(kes_instance* instance, const kes_time* wait,
@@ -331,7 +550,13 @@ void kes_instance_unlock(kes_instance* instance) {
     if (instance == nullptr) {
         return;
     }
+    // The socket file goes while the flock is still held: once the flock is
+    // dropped the path may already be the next holder's.
+    if (instance->socket_path[0] != '\0') {
+        unlink(instance->socket_path);
+    }
     close(instance->listener);
     close(instance->wake);
+    close(instance->lock);
     delete instance;
 }

@@ -1,14 +1,27 @@
-// One running instance per executable (or per name). The instance holds a
-// listening Unix stream socket in the abstract namespace whose name is made
-// from the effective user id and the executable's real path; the kernel takes the name
-// back when the process ends, however it ends, so no stale lock survives a
-// crash. A later start finds the name taken, connects and asks the holder to
-// bring its main window to the front; the holder answers whether it could.
+// One running instance per user and executable (or per name).
+//
+// Where: the lock lives in a directory only the user can write to, the
+// user's own runtime directory $XDG_RUNTIME_DIR, or else "qelvane-<euid>"
+// under $TMPDIR (/tmp when unset), which is created with mode 0700 when
+// missing. Either directory is used only when it is a real directory (not a
+// symbolic link) owned by the effective user and closed to group and others;
+// another local user can therefore neither take a user's lock first nor reach
+// its holder.
+//
+// What: "<name>.lock" decides who is the instance: an exclusive flock on it,
+// which the kernel drops when the holder ends, however it ends, so no stale
+// lock survives a crash. The holder listens on "<name>.sock" beside it (a
+// socket file a dead holder left behind is replaced by the next holder). A
+// later start finds the flock taken, connects and asks the holder to bring
+// its main window to the front; the holder answers whether it could. The
+// lock file itself stays in the directory (empty, mode 0600); only the flock
+// on it counts. Every descriptor is close-on-exec: a program the holder
+// starts holds nothing of the lock.
 //
 // Wire exchange on one connection: the asking side sends the request byte
 // 'R'; the holder answers 'Y' (the window is being brought to the front) or
 // 'N' (no window yet) and closes. Both sides talk only to processes of their
-// own user (SO_PEERCRED).
+// own effective user (SO_PEERCRED).
 #pragma once
 
 #include "kes_result.h"
@@ -20,17 +33,34 @@
 // The longest executable path or lock name taken into account.
 constexpr size_t QEL_INSTANCE_PATH_MAX = 4096;
 
-// The longest abstract socket name (sun_path less its leading zero byte).
-constexpr size_t KES_INSTANCE_NAME_MAX = 107;
+// Room for a socket path: a Unix socket address's sun_path, terminator
+// included. The directory, the lock file and the socket file of a lock all fit
+// in it.
+constexpr size_t KES_INSTANCE_SOCKET_PATH_SIZE = 108;
+
+// Room for a lock's file name without its suffix: "qelvane-", 32 lower-case
+// hex digits and the terminator.
+constexpr size_t KES_INSTANCE_NAME_SIZE = 41;
 
 // How long a later start waits for the holder's answer.
 constexpr kes_time KES_INSTANCE_ANSWER_WAIT{2, 0};
 
-// The instance lock: the listening socket and the descriptor that wakes a
-// kes_instance_serve in progress.
+// The instance lock: the flocked lock file, the listening socket, the
+// descriptor that wakes a kes_instance_serve in progress, and the socket
+// file's path (removed again by kes_instance_unlock).
 struct kes_instance {
+    int lock;
     int listener;
     int wake;
+    char socket_path[KES_INSTANCE_SOCKET_PATH_SIZE];
+};
+
+// Where the lock of one key lives: the directory and the two files in it,
+// each a terminated path.
+struct kes_instance_place {
+    char directory[KES_INSTANCE_SOCKET_PATH_SIZE];
+    char lock_path[KES_INSTANCE_SOCKET_PATH_SIZE];
+    char socket_path[KES_INSTANCE_SOCKET_PATH_SIZE];
 };
 
 // Called by kes_instance_serve for each request from a later start, on the
@@ -45,29 +75,54 @@ typedef bool (*kes_instance_raise)(void* context);
 // KES_TRUNCATED; a failed read: the translated error.
 kes_result kes_instance_executable_path(char* buffer, size_t size);
 
-// The abstract socket name (without its leading zero byte, not terminated)
-// that marks the instance of `key` (a name, or the executable path) for user
-// `uid`: "qelvane-instance/<uid>/<key>". When that is longer than
-// KES_INSTANCE_NAME_MAX, the key is replaced by "#" and 32 hex digits of a
-// hash of the whole key, then "/" and as much of the key's end as fits.
-// Letter case is kept. *length receives the name's length. Missing
-// argument: KES_INVALIDPARAMETER; a buffer of fewer than
-// KES_INSTANCE_NAME_MAX bytes: KES_TRUNCATED.
-kes_result kes_instance_lock_name(const char* key, uint32_t uid, char* buffer, size_t size,
-                                  size_t* length);
+// The file name (terminated, without ".lock" or ".sock") of the lock of `key`
+// (a name, or the executable path): "qelvane-" and 32 lower-case hex digits
+// of a 128-bit hash of the whole key, so that any key gives a short name
+// without "/". Letter case counts: keys that differ in any byte give
+// different names. Missing argument: KES_INVALIDPARAMETER; a buffer of fewer
+// than KES_INSTANCE_NAME_SIZE bytes: KES_TRUNCATED.
+kes_result kes_instance_lock_name(const char* key, char* buffer, size_t size);
+
+// The lock directory of the current effective user (terminated, without a
+// trailing "/"): $XDG_RUNTIME_DIR when it is set to an absolute path, else
+// "<$TMPDIR>/qelvane-<euid>" ($TMPDIR when it is set to an absolute path,
+// else "/tmp"). It only names the directory; kes_instance_lock checks (and in
+// the temporary directory creates) it. Missing buffer: KES_INVALIDPARAMETER;
+// a path that does not fit in `size`: KES_TRUNCATED.
+kes_result kes_instance_directory(char* buffer, size_t size);
+
+// The directory and the lock and socket files of the lock for `name`, or for
+// the executable's path when `name` is null:
+// "<directory>/<lock name>.lock" and "<directory>/<lock name>.sock". Missing
+// place: KES_INVALIDPARAMETER; a socket path that would not fit
+// KES_INSTANCE_SOCKET_PATH_SIZE: KES_TRUNCATED; or the failure of reading the
+// executable path.
+kes_result kes_instance_locate(const char* name, kes_instance_place* place);
 
 // Takes the instance lock for `name`, or for the executable's path when
-// `name` is null:
-//   KES_SUCCESS           this process is the only instance; *instance holds
-//                         the lock until kes_instance_unlock (or the end of
-//                         the process)
-//   KES_ALREADY           another instance holds it and is bringing its main
-//                         window to the front
-//   KES_NOTFOUND          another instance holds it but has no window yet, or
-//                         did not answer within KES_INSTANCE_ANSWER_WAIT
-//   KES_ACCES             the name is held by another user's process
+// `name` is null. Three results say how the start is to go on:
+//   KES_SUCCESS    this process is the only instance; *instance holds the
+//                  lock until kes_instance_unlock (or the end of the process)
+//   KES_ALREADY    another instance holds it and is bringing its main window
+//                  to the front
+//   KES_NOTFOUND   another instance holds it but has no window yet, did not
+//                  answer within KES_INSTANCE_ANSWER_WAIT, or never listened
+// Any other code means the lock could not be taken at all, a failure to be
+// reported to the user:
+//   KES_ACCES             the lock directory is refused: it is a symbolic
+//                         link, not a directory, owned by another user, open
+//                         to group or others, or missing ($XDG_RUNTIME_DIR;
+//                         in the temporary directory: it may not be made
+//                         there, or that directory is missing); or the lock
+//                         file is not a regular file of this user; or the
+//                         lock's socket may not be reached, or the process
+//                         listening on it belongs to another user (it was
+//                         not asked anything)
+//   KES_TRUNCATED         the socket path does not fit a socket address
 //   KES_INVALIDPARAMETER  `instance` is null
-// or the translated failure of reading the path or of the socket calls.
+//   KES_NOMEMORY          no memory for the record
+//   KES_SYSTEM or another translated failure of the file, lock or socket
+//   calls (never KES_ALREADY or KES_NOTFOUND), or of reading the path.
 // *instance is null unless the result is KES_SUCCESS.
 kes_result kes_instance_lock(const char* name, kes_instance** instance);
 
@@ -93,5 +148,7 @@ kes_result kes_instance_serve(kes_instance* instance, const kes_time* wait,
 // Missing instance: KES_INVALIDPARAMETER.
 kes_result kes_instance_interrupt(kes_instance* instance);
 
-// Gives the lock up and frees the record; a missing instance is accepted.
+// Gives the lock up and frees the record: removes the socket file, closes
+// the socket and only then drops the flock, so that it never removes the
+// socket of the next holder. A missing instance is accepted.
 void kes_instance_unlock(kes_instance* instance);
