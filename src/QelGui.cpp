@@ -8,6 +8,7 @@
 #include "QelMessageBox.h"
 
 #include "kes_log.h"
+#include "kes_text.h"
 
 #include <wx/arrstr.h>
 #include <wx/filefn.h>
@@ -62,9 +63,31 @@ kes_result QelGui::lockInstance() {
 
 bool QelGui::OnInit() {
     // One instance per executable. Another one has been asked to show its
-    // window, or has none yet: either way this one ends without a word.
-    if (lockInstance() != KES_SUCCESS) {
+    // window, or has none yet: either way this one ends without a word. A
+    // lock that cannot be taken at all (its directory refused, say) is no
+    // other instance: the user is told.
+    const kes_result lock = lockInstance();
+    if (lock == KES_ALREADY || lock == KES_NOTFOUND) {
         return false;
+    }
+    if (lock != KES_SUCCESS) {
+        kes_env* env = nullptr;
+        if (kes_env_acquire(&env) == KES_SUCCESS) {
+            m_env = env;
+            if (m_env->log != nullptr) {
+                kes_log_set_threshold(m_env->log, KES_LOG_STDERR, KES_LOG_DEBUG);
+            }
+        }
+        if (!wxApp::OnInit()) {
+            return false;
+        }
+        char directory[QEL_INSTANCE_PATH_MAX];
+        if (kes_instance_directory(directory, sizeof directory) != KES_SUCCESS) {
+            kes_strlcpy(directory, "?", sizeof directory);
+        }
+        return startupError(wxString::Format(
+            wxT("Failed to start QEL: the single instance lock cannot be taken in %s: %s"),
+            wxString::FromUTF8(directory), resultText(lock)));
     }
     m_instance = g_heldInstance;
     g_heldInstance = nullptr;

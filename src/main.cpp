@@ -13,10 +13,15 @@ int main(int argc, char** argv) {
 
     // A second start asks the running panel to come to the front and ends
     // here, before any display connection is made: 0 when the running panel
-    // answered, 1 when it has no window yet or the lock could not be taken.
+    // answered, 1 when it has no window yet. A lock that cannot be taken at
+    // all is told in a box, which needs the toolkit: the application object
+    // tries again and says why.
     const kes_result lock = QelGui::lockInstance();
-    if (lock != KES_SUCCESS) {
-        return lock == KES_ALREADY ? 0 : 1;
+    if (lock == KES_ALREADY) {
+        return 0;
+    }
+    if (lock == KES_NOTFOUND) {
+        return 1;
     }
     return wxEntry(argc, argv);
 }

@@ -16,6 +16,16 @@ namespace qele2e {
 
 using Clock = std::chrono::steady_clock;
 
+// How many times longer the waits of a sanitizer build may take. Every wait
+// ends as soon as what it waits for has happened; this only widens the bound
+// after which a test gives up, so that a loaded machine running instrumented
+// programs is not taken for a fault.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int k_slowdown = 5;
+#else
+constexpr int k_slowdown = 1;
+#endif
+
 // The program under test and the directory it lives in.
 std::string panelProgram();
 std::string panelDirectory();

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,9 +29,9 @@ using qele2e::PanelProcess;
 using qele2e::Window;
 
 // Bounds of the waits; every one ends as soon as its condition holds.
-constexpr int k_windowMs = 15000; // start-up of the toolkit, also under sanitizers
-constexpr int k_exitMs = 5000;
-constexpr int k_quickMs = 3000;
+constexpr int k_windowMs = 15000 * qele2e::k_slowdown; // start-up of the toolkit
+constexpr int k_exitMs = 5000 * qele2e::k_slowdown;
+constexpr int k_quickMs = 3000 * qele2e::k_slowdown;
 
 const char k_mainTitle[] = "^Qelvane$";
 const char k_errorTitle[] = "^Error$";
@@ -299,6 +300,36 @@ TEST_F(PanelProgram, TwoCopiesInDifferentDirectoriesBothRun) {
     EXPECT_TRUE(qele2e::waitUntil([&] { return qele2e::isAbove(first, second); }, k_quickMs));
     EXPECT_TRUE(original->running());
     EXPECT_TRUE(copy->running());
+}
+
+// The lock's directory is no private one (another user could take the lock
+// first there): the panel says so in a box and ends, rather than ending
+// without a word or starting unguarded.
+TEST_F(PanelProgram, ALockDirectoryThatIsNotPrivateIsToldInABox) {
+    const std::string open = m_dir.file("open-runtime");
+    std::filesystem::create_directories(open);
+    ASSERT_EQ(0, chmod(open.c_str(), 0755));
+    const char* before = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = before != nullptr ? before : "";
+    setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
+    auto panel = startPanel();
+    if (before != nullptr) {
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
+    const Window box = qele2e::waitForWindow(panel->pid(), k_errorTitle, k_windowMs);
+    ASSERT_NE(0u, box) << panel->log();
+    EXPECT_NE(std::string::npos,
+              panel->log().find("Message box \"Error\": Failed to start QEL: the single instance "
+                                "lock cannot be taken in " +
+                                open + ": access\n"))
+        << panel->log();
+    EXPECT_TRUE(qele2e::findWindows(panel->pid(), k_mainTitle).empty());
+    ASSERT_TRUE(qele2e::pressReturn(box));
+    const int code = panel->waitExit(k_exitMs);
+    EXPECT_NE(-1, code);
+    EXPECT_NE(0, code);
 }
 
 TEST_F(PanelProgram, InstalledItRunsThroughItsLinkWithItsPictures) {

@@ -227,12 +227,13 @@ bool ManagerProcess::waitForLog(const std::string& text, int timeoutMs) const {
     return true;
 }
 
-ProgramRun ManagerProcess::ctl(const std::vector<std::string>& args, const std::string& cwd) const {
+ProgramRun ManagerProcess::ctl(const std::vector<std::string>& args, const std::string& cwd,
+                               int timeoutMs) const {
     std::vector<std::string> all{"ctl"};
     all.insert(all.end(), args.begin(), args.end());
     all.push_back("--control");
     all.push_back(m_controlPath);
-    return runManagerProgram(all, cwd);
+    return runManagerProgram(all, cwd, timeoutMs);
 }
 
 Panel::Panel(uint16_t port) {

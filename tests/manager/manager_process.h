@@ -81,8 +81,10 @@ public:
     const std::string& controlPath() const { return m_controlPath; }
     const std::string& optionsPath() const { return m_optionsPath; }
 
-    // `qel-manager ctl ARGS --control <this daemon's socket>`.
-    ProgramRun ctl(const std::vector<std::string>& args, const std::string& cwd = "") const;
+    // `qel-manager ctl ARGS --control <this daemon's socket>`, waiting at
+    // most `timeoutMs` for it to end.
+    ProgramRun ctl(const std::vector<std::string>& args, const std::string& cwd = "",
+                   int timeoutMs = 5000) const;
 
 private:
     pid_t m_pid = -1;

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -153,11 +154,21 @@ TEST(ManagerAccess, TheControlSocketFileIsTheOwnersAlone) {
 
 // Runs `qel-manager ARGS` as user and group `id` without supplementary
 // groups. Its output goes to files opened before the switch; it has ten
-// seconds to end.
+// seconds to end. The program runs from a copy in a directory that user can
+// reach: the build tree may lie in a private directory (a checkout under a
+// 0700 home, say), where the other user could not even start it.
 ProgramRun runManagerAs(uid_t id, const std::vector<std::string>& args) {
     ScratchDir outputs;
+    ScratchDir reachable;
     ProgramRun run;
-    std::vector<std::string> all{QEL_MANAGER_BINARY};
+    const std::string program = reachable.file("qel-manager");
+    std::error_code error;
+    std::filesystem::copy_file(QEL_MANAGER_BINARY, program, error);
+    if (error || chmod(reachable.path().c_str(), 0755) != 0 || chmod(program.c_str(), 0755) != 0) {
+        ADD_FAILURE() << "cannot place a copy of the manager at " << program;
+        return run;
+    }
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : all) {
