@@ -17,8 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -257,18 +255,8 @@ protected:
         const qeltest::ProgramRun run = m_manager->ctl(args);
         ASSERT_EQ(0, run.exitCode) << run.err;
     }
-    // The manager's status document (discarded when it does not answer).
-    nlohmann::json managerStatus() {
-        return nlohmann::json::parse(m_manager->ctl({"status"}).out, nullptr, false);
-    }
-    size_t managerClients() {
-        const nlohmann::json status = managerStatus();
-        return status.is_discarded() ? 99 : status["clients"].size();
-    }
-    std::string managerSystemError() {
-        const nlohmann::json status = managerStatus();
-        return status.is_discarded() ? "?" : status["state"]["system_error"].get<std::string>();
-    }
+    size_t managerClients() { return m_manager->clients(); }
+    std::string managerSystemError() { return m_manager->systemError(); }
 
     std::unique_ptr<PanelProcess> startPanel(const std::string& name = "panel",
                                              const std::string& program = qele2e::panelProgram()) {

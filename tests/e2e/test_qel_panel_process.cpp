@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,17 +90,8 @@ protected:
 
     // The manager's status document (discarded when it does not answer).
     std::string managerStatus() { return m_manager->ctl({"status"}).out; }
-    nlohmann::json managerStatusJson() {
-        return nlohmann::json::parse(managerStatus(), nullptr, false);
-    }
-    size_t managerClients() {
-        const nlohmann::json status = managerStatusJson();
-        return status.is_discarded() ? 99 : status["clients"].size();
-    }
-    std::string managerSystemError() {
-        const nlohmann::json status = managerStatusJson();
-        return status.is_discarded() ? "?" : status["state"]["system_error"].get<std::string>();
-    }
+    size_t managerClients() { return m_manager->clients(); }
+    std::string managerSystemError() { return m_manager->systemError(); }
 
     // Starts the panel from the scratch directory, never its own.
     std::unique_ptr<PanelProcess> startPanel(const std::string& name = "panel",

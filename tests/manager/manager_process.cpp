@@ -236,6 +236,16 @@ ProgramRun ManagerProcess::ctl(const std::vector<std::string>& args, const std::
     return runManagerProgram(all, cwd, timeoutMs);
 }
 
+size_t ManagerProcess::clients() const {
+    const nlohmann::json status = nlohmann::json::parse(ctl({"status"}).out, nullptr, false);
+    return status.is_discarded() ? 99 : status["clients"].size();
+}
+
+std::string ManagerProcess::systemError() const {
+    const nlohmann::json status = nlohmann::json::parse(ctl({"status"}).out, nullptr, false);
+    return status.is_discarded() ? "?" : status["state"]["system_error"].get<std::string>();
+}
+
 Panel::Panel(uint16_t port) {
     if (kes_env_acquire(&m_env) == KES_SUCCESS &&
         qel_client_new_on_port(m_env, port, &m_client) == KES_SUCCESS) {

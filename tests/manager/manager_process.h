@@ -85,6 +85,11 @@ public:
     // most `timeoutMs` for it to end.
     ProgramRun ctl(const std::vector<std::string>& args, const std::string& cwd = "",
                    int timeoutMs = 5000) const;
+    // From `ctl status`: the number of clients (99 when it does not answer)
+    // and the system error as it prints it ("0x0201"; "?" when it does not
+    // answer).
+    size_t clients() const;
+    std::string systemError() const;
 
 private:
     pid_t m_pid = -1;
