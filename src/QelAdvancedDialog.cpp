@@ -1,5 +1,7 @@
 #include "QelAdvancedDialog.h"
 
+#include "QelAccessible.h"
+
 #include "QelClient.h"
 #include "QelConfig.h"
 #include "QelFactory.h"
@@ -24,7 +26,14 @@ wxString channelsLabel(const wxString& count) {
 QelAdvancedDialog::QelAdvancedDialog(wxWindow* parent)
     : QelAdvancedDialogGen(parent, wxID_ANY, wxT("QEL: Advanced Options"), wxDefaultPosition,
                            wxSize(300, 140)),
-      m_factory(nullptr), m_client(nullptr), m_choice(-1), m_maximum(-1), m_subscription(this) {}
+      m_factory(nullptr), m_client(nullptr), m_choice(-1), m_maximum(-1), m_subscription(this) {
+    qelSetAccessibleLabel(m_channelsSlider, m_channelsLabel);
+    qelSetAccessibleName(m_channelsSlider, wxT("Channels"));
+    qelSetAccessibleLabel(m_channelsText, m_channelsLabel);
+    // Enter presses OK.
+    m_okButton->SetDefault();
+    qelCloseOnEscape(this);
+}
 
 void QelAdvancedDialog::setClient(QelClient* client) {
     if (!m_subscription.setClient(client)) {

@@ -1,5 +1,7 @@
 #include "QelAsioDialog.h"
 
+#include "QelAccessible.h"
+
 #include "QelAsioConfig.h"
 #include "QelAsioOptions.h"
 #include "QelClient.h"
@@ -16,7 +18,25 @@
 QelAsioDialog::QelAsioDialog(wxWindow* parent)
     : QelAsioDialogGen(parent, wxID_ANY, wxT("QEL: ASIO Options"), wxDefaultPosition,
                        wxSize(327, 197)),
-      m_factory(nullptr), m_client(nullptr), m_subscription(this) {}
+      m_factory(nullptr), m_client(nullptr), m_subscription(this) {
+    struct Labelled {
+        wxWindow* control;
+        wxWindow* label;
+        const wxChar* name;
+    };
+    const Labelled labelled[] = {
+        {m_asioBufferSizeChoice, m_asioBufferSizeLabel, wxT("Buffer Size")},
+        {m_asioEncodingChoice, m_asioEncodingLabel, wxT("Encoding")},
+        {m_asioLatencyChoice, m_asioLatencyLabel, wxT("Asio Latency")},
+    };
+    for (const Labelled& l : labelled) {
+        qelSetAccessibleLabel(l.control, l.label);
+        qelSetAccessibleName(l.control, l.name);
+    }
+    // Enter presses OK.
+    m_okButton->SetDefault();
+    qelCloseOnEscape(this);
+}
 
 void QelAsioDialog::setClient(QelClient* client) {
     if (!m_subscription.setClient(client)) {

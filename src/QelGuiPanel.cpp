@@ -1,5 +1,6 @@
 #include "QelGuiPanel.h"
 
+#include "QelAccessible.h"
 #include "QelAdvancedDialog.h"
 #include "QelAsioConfig.h"
 #include "QelClient.h"
@@ -70,6 +71,16 @@ bool sameItems(const wxChoice* choice, const wxArrayString& list) {
     return true;
 }
 
+wxString speedText(uint32_t mbps) {
+    if (mbps < 1000) {
+        return wxString::Format(wxT("%u Mbit/s"), mbps);
+    }
+    if (mbps % 1000 == 0) {
+        return wxString::Format(wxT("%u Gbit/s"), mbps / 1000);
+    }
+    return wxString::Format(wxT("%u.%u Gbit/s"), mbps / 1000, mbps % 1000 / 100);
+}
+
 bool isZeroAddress(const uint8_t* address) {
     for (size_t i = 0; i < QEL_IP_ADDRESS_SIZE; ++i) {
         if (address[i] != 0) {
@@ -85,6 +96,27 @@ int linkState(const qel_state* record) {
         return 0;
     }
     return isZeroAddress(record->ip_address) ? 1 : 2;
+}
+
+// The network picture in words: "eth0: link up at 1 Gbit/s, no address",
+// "eth0: link up at 100 Mbit/s, address 192.168.1.20", "eth0: not
+// connected", or "not connected" when no interface is configured.
+wxString networkText(const QelConfig* config, const qel_state* record) {
+    const wxString name = config != nullptr ? config->m_interfaceName : wxString();
+    const wxString prefix = name.empty() ? wxString() : name + wxT(": ");
+    const int link = linkState(record);
+    if (link == 0) {
+        return prefix + wxT("not connected");
+    }
+    wxString text = prefix + wxT("link up");
+    if (record->link_speed != 0) {
+        text += wxT(" at ") + speedText(record->link_speed);
+    }
+    if (link == 1) {
+        return text + wxT(", no address");
+    }
+    const uint8_t* ip = record->ip_address;
+    return text + wxString::Format(wxT(", address %u.%u.%u.%u"), ip[0], ip[1], ip[2], ip[3]);
 }
 
 // The audio interface ("ASIO", "WDM") of a configuration of the ASIO family;
@@ -178,6 +210,7 @@ QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platfo
     m_powerButton->SetToolTip(wxT("Start or stop the Qelvane"));
     m_helpButton->SetName(wxT("Help"));
     m_helpButton->SetToolTip(wxT("Open the online user guide in your web browser"));
+    describeControls();
     // The empty square beside the content only keeps the layout in shape;
     // the tab key should not stop on it. An empty panel takes the focus
     // itself, and only a disabled one never does; it shows nothing either way.
@@ -185,6 +218,59 @@ QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platfo
 
     m_notebook->SetSelection(0);
     m_settingsPage->Layout(); // the platform button's new label or its absence
+}
+
+// What a screen reader reads for each control: the picture buttons by what
+// they do, every choice by its visible label (the two format choices by
+// what each holds, under the one "Audio Format" label), the values by their
+// labels. The state-dependent names follow in describeState.
+void QelPanel::describeControls() {
+    qelSetAccessibleName(m_helpButton, wxT("Help"));
+    qelSetAccessibleDescription(m_helpButton, m_helpButton->GetToolTipText());
+    qelSetAccessibleDescription(m_powerButton, m_powerButton->GetToolTipText());
+    struct Labelled {
+        wxWindow* control;
+        wxWindow* label;
+        const wxChar* name;
+    };
+    const Labelled labelled[] = {
+        {m_interfaceChoice, m_interfaceLabel, wxT("Audio Interface")},
+        {m_sampleRateChoice, m_formatLabel, wxT("Sample rate")},
+        {m_encodingChoice, m_formatLabel, wxT("Bits per sample")},
+        {m_latencyChoice, m_latencyLabel, wxT("Lirva Latency")},
+        // Values keep their own text as their name.
+        {m_ipText, m_ipLabel, nullptr},
+        {m_macText, m_macLabel, nullptr},
+        {m_versionText, m_versionLabel, nullptr},
+    };
+    for (const Labelled& l : labelled) {
+        qelSetAccessibleLabel(l.control, l.label);
+        if (l.name != nullptr) {
+            qelSetAccessibleName(l.control, l.name);
+        }
+    }
+    qelSetAccessibleName(m_networkChoice, wxT("Network interface"));
+    describeState(nullptr, nullptr);
+}
+
+// The power button names the sound card's state and any system error that
+// stands; the network picture says in words what it shows.
+void QelPanel::describeState(const QelConfig* config, const qel_state* record) {
+    qelSetAccessibleName(m_powerButton, config == nullptr ? wxString(wxT("Sound card: unknown"))
+                                        : m_powerOn       ? wxString(wxT("Sound card: running"))
+                                                          : wxString(wxT("Sound card: stopped")));
+    wxString description = m_powerButton->GetToolTipText();
+    if (record != nullptr && record->system_error != 0) {
+        const char* text = qel_system_error_text(record->system_error);
+        description += wxString::Format(wxT(". System error: %s (%d)"),
+                                        text != nullptr ? wxString::FromUTF8(text)
+                                                        : wxString(wxT("Unknown error code")),
+                                        int{record->system_error});
+    }
+    qelSetAccessibleDescription(m_powerButton, description);
+    const wxString network = networkText(config, record);
+    qelSetAccessibleName(m_networkBitmap, network);
+    qelSetAccessibleDescription(m_networkBitmap, network);
 }
 
 void QelPanel::setClient(QelClient* client) {
@@ -272,6 +358,7 @@ void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
         const uint8_t* ip = record->ip_address;
         m_ipText->SetLabelText(wxString::Format(wxT("%u.%u.%u.%u"), ip[0], ip[1], ip[2], ip[3]));
     }
+    describeState(config, record);
 
     m_settingsPage->Layout();
 }

@@ -20,6 +20,7 @@ class QelImageManager;
 class QelInfo;
 class QelOptions;
 class QelState;
+struct qel_state;
 
 // The selected item's text, or the empty text when nothing is selected.
 wxString selectedText(const wxChoice* choice);
@@ -95,6 +96,11 @@ protected:
     // link state is 0 (none or down), 1 (up without an address) or 2 (up with
     // an address) and gigabit is 1 from 1000 Mbit/s on.
     static constexpr int NETWORK_IMAGES = 6;
+
+    // Tells a screen reader what each control is, and what the state shown
+    // says (the power button's state, the network picture in words).
+    void describeControls();
+    void describeState(const QelConfig* config, const qel_state* record);
 
     QelFactory* m_factory; // not owned
     QelClient* m_client;   // not owned; null until setClient

@@ -168,10 +168,20 @@ CommandRun runCommand(const std::vector<std::string>& argv, int timeoutMs) {
 }
 
 PanelProcess::PanelProcess(const std::string& program, const std::string& cwd,
-                           const std::string& logPath)
+                           const std::string& logPath, const std::vector<std::string>& environment)
     : m_logPath(logPath) {
     std::vector<std::string> args{program};
     std::vector<std::string> env = panelEnvironment();
+    for (const std::string& change : environment) {
+        const std::string name = change.substr(0, change.find('='));
+        env.erase(std::remove_if(
+                      env.begin(), env.end(),
+                      [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; }),
+                  env.end());
+        if (change.find('=') != std::string::npos) {
+            env.push_back(change);
+        }
+    }
     std::vector<char*> argv = pointers(args);
     std::vector<char*> envp = pointers(env);
     m_pid = fork();

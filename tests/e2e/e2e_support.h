@@ -47,7 +47,10 @@ CommandRun runCommand(const std::vector<std::string>& argv, int timeoutMs = 5000
 // checker's suppressions of the source tree when it has none.
 class PanelProcess {
 public:
-    PanelProcess(const std::string& program, const std::string& cwd, const std::string& logPath);
+    // `environment` changes the panel's environment further: "NAME=value"
+    // sets a variable, a bare "NAME" removes it (also one of those above).
+    PanelProcess(const std::string& program, const std::string& cwd, const std::string& logPath,
+                 const std::vector<std::string>& environment = {});
     ~PanelProcess(); // kills the process if it still runs
     PanelProcess(const PanelProcess&) = delete;
     PanelProcess& operator=(const PanelProcess&) = delete;

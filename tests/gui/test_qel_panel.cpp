@@ -2,6 +2,7 @@
 // real windows with a client of a scripted manager: what the controls show,
 // the configurations they send, the warnings, help, listening, and the
 // keyboard.
+#include "QelAccessible.h"
 #include "QelAdvancedDialog.h"
 #include "QelAsioConfig.h"
 #include "QelAsioDialog.h"
@@ -64,10 +65,15 @@ public:
     using Base::Base;
     using Base::m_advancedButton;
     using Base::m_encodingChoice;
+    using Base::m_formatLabel;
     using Base::m_helpButton;
     using Base::m_interfaceChoice;
+    using Base::m_interfaceLabel;
+    using Base::m_ipLabel;
     using Base::m_ipText;
     using Base::m_latencyChoice;
+    using Base::m_latencyLabel;
+    using Base::m_macLabel;
     using Base::m_macText;
     using Base::m_networkBitmap;
     using Base::m_networkChoice;
@@ -707,6 +713,86 @@ TEST_F(PanelTest, ApplyWithoutAClientIsAProgrammingError) {
     EXPECT_NE(std::string::npos, g_asserts[0].find("src/QelGuiPanel")) << g_asserts[0];
 }
 
+// ---- what a screen reader is told ----------------------------------------------------------
+
+TEST_F(PanelTest, EveryControlIsNamedAndLabelledForAScreenReader) {
+    OpenAsioPanel* panel = asio();
+    EXPECT_EQ(wxT("Sound card: unknown"), qelAccessibleName(panel->m_powerButton));
+    EXPECT_EQ(wxT("Start or stop the Qelvane"), qelAccessibleDescription(panel->m_powerButton));
+    EXPECT_EQ(wxT("Help"), qelAccessibleName(panel->m_helpButton));
+    EXPECT_EQ(wxT("not connected"), qelAccessibleName(panel->m_networkBitmap));
+    EXPECT_EQ(wxT("Network interface"), qelAccessibleName(panel->m_networkChoice));
+    struct Labelled {
+        wxWindow* control;
+        wxWindow* label;
+        const char* name; // null: the control's own text
+    };
+    const Labelled labelled[] = {
+        {panel->m_interfaceChoice, panel->m_interfaceLabel, "Audio Interface"},
+        {panel->m_sampleRateChoice, panel->m_formatLabel, "Sample rate"},
+        {panel->m_encodingChoice, panel->m_formatLabel, "Bits per sample"},
+        {panel->m_latencyChoice, panel->m_latencyLabel, "Lirva Latency"},
+        {panel->m_ipText, panel->m_ipLabel, "0.0.0.0"},
+        {panel->m_macText, panel->m_macLabel, "00:00:00:00:00:00"},
+    };
+    for (const Labelled& l : labelled) {
+        SCOPED_TRACE(l.name);
+        EXPECT_TRUE(qelAccessibleLabelled(l.control, l.label));
+        EXPECT_EQ(wxString::FromUTF8(l.name), qelAccessibleName(l.control));
+    }
+}
+
+// The power button names the state in force and the error that stands; the
+// network picture says in words what it shows.
+TEST_F(PanelTest, ThePowerButtonAndTheNetworkPictureSayWhatTheStateIs) {
+    OpenPanel* panel = plain();
+    startUp();
+    panel->setClient(m_client.get());
+    struct Case {
+        const char* what;
+        std::function<void(qel_state&)> change;
+        const char* power;
+        const char* description;
+        const char* network;
+    };
+    const std::string tip = "Start or stop the Qelvane";
+    const Case cases[] = {
+        {"running, up at 1 Gbit/s with an address", [](qel_state&) {}, "Sound card: running", "",
+         "eth0: link up at 1 Gbit/s, address 192.168.1.20"},
+        {"stopped, up at 100 Mbit/s without an address",
+         [](qel_state& s) {
+             s.config.want_to_run = 0;
+             s.link_speed = 100;
+             std::memset(s.ip_address, 0, sizeof s.ip_address);
+         },
+         "Sound card: stopped", "", "eth0: link up at 100 Mbit/s, no address"},
+        {"up at 2.5 Gbit/s", [](qel_state& s) { s.link_speed = 2500; }, "Sound card: running", "",
+         "eth0: link up at 2.5 Gbit/s, address 192.168.1.20"},
+        {"link down", [](qel_state& s) { s.link_up = 0; }, "Sound card: running", "",
+         "eth0: not connected"},
+        {"a system error stands",
+         [](qel_state& s) { s.system_error = QEL_SYSTEM_ERROR_DRIVER_MISSING; },
+         "Sound card: running", ". System error: Can't find audio driver (513)",
+         "eth0: link up at 1 Gbit/s, address 192.168.1.20"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        qel_state state = sampleState();
+        // Every case is news to the client.
+        state.device_name[0] = static_cast<char>('a' + m_news++);
+        c.change(state);
+        BoxRecorder boxes; // the error reporter is not listening here
+        ASSERT_NO_FATAL_FAILURE(sendState(state));
+        EXPECT_EQ(wxString::FromUTF8(c.power), qelAccessibleName(panel->m_powerButton));
+        EXPECT_EQ(wxString::FromUTF8(tip + c.description),
+                  qelAccessibleDescription(panel->m_powerButton));
+        EXPECT_EQ(wxString::FromUTF8(c.network), qelAccessibleName(panel->m_networkBitmap));
+    }
+    panel->setClient(nullptr);
+    EXPECT_EQ(wxT("Sound card: unknown"), qelAccessibleName(panel->m_powerButton));
+    EXPECT_EQ(wxT("not connected"), qelAccessibleName(panel->m_networkBitmap));
+}
+
 // ---- buttons, help and the keyboard ------------------------------------------------------
 
 TEST_F(PanelTest, HelpOpensTheUserGuideInTheBrowser) {
@@ -998,6 +1084,47 @@ protected:
     }
     int m_dialogPassedOn = 0;
 };
+
+// From the keyboard: Enter presses OK, the default button; Escape closes
+// without sending what the dialog holds (with OK the only button, the
+// toolkit would otherwise take Escape for OK). A screen reader reads the
+// slider and the choices by their labels.
+TEST_F(DialogTest, EscapeClosesWithoutSendingAndEveryControlIsNamed) {
+    startUp();
+    OpenAdvanced* advanced = open<OpenAdvanced>();
+    OpenAsioDialog* asio = open<OpenAsioDialog>();
+    EXPECT_EQ(wxT("Channels"), qelAccessibleName(advanced->m_channelsSlider));
+    EXPECT_TRUE(qelAccessibleLabelled(advanced->m_channelsSlider, advanced->m_channelsLabel));
+    struct Named {
+        wxChoice* choice;
+        const char* name;
+    };
+    for (const Named n : {Named{asio->m_asioBufferSizeChoice, "Buffer Size"},
+                          Named{asio->m_asioEncodingChoice, "Encoding"},
+                          Named{asio->m_asioLatencyChoice, "Asio Latency"}}) {
+        EXPECT_EQ(wxString::FromUTF8(n.name), qelAccessibleName(n.choice));
+    }
+    for (wxDialog* dialog : {static_cast<wxDialog*>(advanced), static_cast<wxDialog*>(asio)}) {
+        SCOPED_TRACE(dialog->GetTitle().utf8_string());
+        EXPECT_EQ(wxWindow::FindWindowById(wxID_OK, dialog), dialog->GetDefaultItem());
+        dialog->Show();
+        wxKeyEvent escape(wxEVT_CHAR_HOOK);
+        escape.m_keyCode = WXK_ESCAPE;
+        escape.SetEventObject(dialog);
+        dialog->ProcessWindowEvent(escape);
+        EXPECT_FALSE(dialog->IsShown());
+    }
+    scrollTo(advanced->m_channelsSlider, 4); // a change OK would send
+    advanced->Show();
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(advanced);
+    advanced->ProcessWindowEvent(escape);
+    EXPECT_FALSE(advanced->IsShown());
+    EXPECT_TRUE(m_manager.idle()) << "Escape sends nothing";
+    delete advanced;
+    delete asio;
+}
 
 TEST_F(DialogTest, AdvancedLayout) {
     std::unique_ptr<OpenAdvanced> dialog(new OpenAdvanced(m_frame));
