@@ -110,6 +110,10 @@ bool latency_lists_equal(const qel_latency_list& a, const qel_latency_list& b) {
     return true;
 }
 
+// Marks a text for the translators; the text itself is the English the
+// layers above translate when they show it.
+#define N_(text) text
+
 struct system_error_entry {
     uint16_t code;
     const char* name;
@@ -118,20 +122,20 @@ struct system_error_entry {
 
 // Searched from the top; the first row with the code wins.
 const system_error_entry k_system_errors[] = {
-    {QEL_SYSTEM_ERROR_NONE, "None", "No error"},
-    {QEL_SYSTEM_ERROR_MISSING, "Missing", "Can't find the manager"},
-    {QEL_SYSTEM_ERROR_STOPPED, "Stopped", "Manager isn't active"},
-    {QEL_SYSTEM_ERROR_MANAGER, "Manager", "Qelvane manager failed"},
-    {QEL_SYSTEM_ERROR_INVALID_CONFIG, "Invalid Config", "Invalid configuration from manager"},
-    {QEL_SYSTEM_ERROR_VGR, "Vgr", "Can't communicate with Vigrel server"},
-    {QEL_SYSTEM_ERROR_DRIVER, "Driver", "Audio driver failed"},
-    {QEL_SYSTEM_ERROR_DRIVER_MISSING, "Driver Missing", "Can't find audio driver"},
-    {QEL_SYSTEM_ERROR_DRIVER_STOPPED, "Driver Stopped", "Audio driver isn't active"},
-    {QEL_SYSTEM_ERROR_DRIVER_STALLED, "Driver Stalled", "Audio driver is not responding"},
-    {QEL_SYSTEM_ERROR_PTP, "Ptp", "PTP failed"},
-    {QEL_SYSTEM_ERROR_PTP_MISSING, "Ptp Missing", "Can't find PTP program"},
-    {QEL_SYSTEM_ERROR_TAVRO, "Tavro", "Audio routing system failed"},
-    {QEL_SYSTEM_ERROR_TAVRO_MISSING, "Tavro Missing", "Can't find audio routing program"},
+    {QEL_SYSTEM_ERROR_NONE, "None", N_("No error")},
+    {QEL_SYSTEM_ERROR_MISSING, "Missing", N_("Can't find the manager")},
+    {QEL_SYSTEM_ERROR_STOPPED, "Stopped", N_("Manager isn't active")},
+    {QEL_SYSTEM_ERROR_MANAGER, "Manager", N_("Qelvane manager failed")},
+    {QEL_SYSTEM_ERROR_INVALID_CONFIG, "Invalid Config", N_("Invalid configuration from manager")},
+    {QEL_SYSTEM_ERROR_VGR, "Vgr", N_("Can't communicate with Vigrel server")},
+    {QEL_SYSTEM_ERROR_DRIVER, "Driver", N_("Audio driver failed")},
+    {QEL_SYSTEM_ERROR_DRIVER_MISSING, "Driver Missing", N_("Can't find audio driver")},
+    {QEL_SYSTEM_ERROR_DRIVER_STOPPED, "Driver Stopped", N_("Audio driver isn't active")},
+    {QEL_SYSTEM_ERROR_DRIVER_STALLED, "Driver Stalled", N_("Audio driver is not responding")},
+    {QEL_SYSTEM_ERROR_PTP, "Ptp", N_("PTP failed")},
+    {QEL_SYSTEM_ERROR_PTP_MISSING, "Ptp Missing", N_("Can't find PTP program")},
+    {QEL_SYSTEM_ERROR_TAVRO, "Tavro", N_("Audio routing system failed")},
+    {QEL_SYSTEM_ERROR_TAVRO_MISSING, "Tavro Missing", N_("Can't find audio routing program")},
 };
 
 const system_error_entry* find_system_error(uint32_t code) {

@@ -24,11 +24,11 @@ wxString channelsLabel(const wxString& count) {
 } // namespace
 
 QelAdvancedDialog::QelAdvancedDialog(wxWindow* parent)
-    : QelAdvancedDialogGen(parent, wxID_ANY, wxT("QEL: Advanced Options"), wxDefaultPosition,
+    : QelAdvancedDialogGen(parent, wxID_ANY, _("QEL: Advanced Options"), wxDefaultPosition,
                            wxSize(300, 140)),
       m_factory(nullptr), m_client(nullptr), m_choice(-1), m_maximum(-1), m_subscription(this) {
     qelSetAccessibleLabel(m_channelsSlider, m_channelsLabel);
-    qelSetAccessibleName(m_channelsSlider, wxT("Channels"));
+    qelSetAccessibleName(m_channelsSlider, _("Channels"));
     qelSetAccessibleLabel(m_channelsText, m_channelsLabel);
     // Enter presses OK.
     m_okButton->SetDefault();

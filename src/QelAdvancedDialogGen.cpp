@@ -32,7 +32,7 @@ QelAdvancedDialogGen::QelAdvancedDialogGen(wxWindow* parent, wxWindowID id, cons
     grid->SetFlexibleDirection(wxBOTH);
     grid->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
 
-    m_channelsLabel = new wxStaticText(this, wxID_ANY, wxT("Channels"), wxDefaultPosition,
+    m_channelsLabel = new wxStaticText(this, wxID_ANY, _("Channels"), wxDefaultPosition,
                                        wxDefaultSize, wxALIGN_RIGHT, wxT("staticText"));
     m_channelsLabel->Wrap(-1);
     m_channelsLabel->SetMinSize(wxSize(70, -1));

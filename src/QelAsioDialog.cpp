@@ -16,22 +16,22 @@
 #include <memory>
 
 QelAsioDialog::QelAsioDialog(wxWindow* parent)
-    : QelAsioDialogGen(parent, wxID_ANY, wxT("QEL: ASIO Options"), wxDefaultPosition,
+    : QelAsioDialogGen(parent, wxID_ANY, _("QEL: ASIO Options"), wxDefaultPosition,
                        wxSize(327, 197)),
       m_factory(nullptr), m_client(nullptr), m_subscription(this) {
     struct Labelled {
         wxWindow* control;
         wxWindow* label;
-        const wxChar* name;
+        const char* name;
     };
     const Labelled labelled[] = {
-        {m_asioBufferSizeChoice, m_asioBufferSizeLabel, wxT("Buffer Size")},
-        {m_asioEncodingChoice, m_asioEncodingLabel, wxT("Encoding")},
-        {m_asioLatencyChoice, m_asioLatencyLabel, wxT("Asio Latency")},
+        {m_asioBufferSizeChoice, m_asioBufferSizeLabel, wxTRANSLATE("Buffer Size")},
+        {m_asioEncodingChoice, m_asioEncodingLabel, wxTRANSLATE("Encoding")},
+        {m_asioLatencyChoice, m_asioLatencyLabel, wxTRANSLATE("Asio Latency")},
     };
     for (const Labelled& l : labelled) {
         qelSetAccessibleLabel(l.control, l.label);
-        qelSetAccessibleName(l.control, l.name);
+        qelSetAccessibleName(l.control, wxGetTranslation(l.name));
     }
     // Enter presses OK.
     m_okButton->SetDefault();

@@ -46,14 +46,14 @@ QelAsioDialogGen::QelAsioDialogGen(wxWindow* parent, wxWindowID id, const wxStri
     grid->SetFlexibleDirection(wxBOTH);
     grid->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
 
-    m_asioBufferSizeLabel = text(this, wxT("Buffer Size:"));
+    m_asioBufferSizeLabel = text(this, _("Buffer Size:"));
     m_asioBufferSizeChoice =
-        addRow(grid, this, m_asioBufferSizeLabel, &m_asioBufferSizeUnit, wxT("samples"));
-    m_asioEncodingLabel = text(this, wxT("Encoding:"));
+        addRow(grid, this, m_asioBufferSizeLabel, &m_asioBufferSizeUnit, _("samples"));
+    m_asioEncodingLabel = text(this, _("Encoding:"));
     m_asioEncodingChoice =
-        addRow(grid, this, m_asioEncodingLabel, &m_asioEncodingUnit, wxT("bits / sample"));
-    m_asioLatencyLabel = text(this, wxT("Asio Latency:"));
-    m_asioLatencyChoice = addRow(grid, this, m_asioLatencyLabel, &m_asioLatencyUnit, wxT("ms"));
+        addRow(grid, this, m_asioEncodingLabel, &m_asioEncodingUnit, _("bits / sample"));
+    m_asioLatencyLabel = text(this, _("Asio Latency:"));
+    m_asioLatencyChoice = addRow(grid, this, m_asioLatencyLabel, &m_asioLatencyUnit, _("ms"));
 
     outerGrid->Add(grid, 1, wxALIGN_CENTER, 0);
 

@@ -69,8 +69,7 @@ void QelAsioPanel::setOptionsState(QelOptions* options, const QelState* state) {
     if (asioMode) {
         const bool connected =
             record != nullptr && (record->config_lock_flags & QEL_CONFIG_LOCK_ASIO_CLIENT) != 0;
-        status =
-            connected ? wxT("ASIO Application: Connected") : wxT("ASIO Application: Disconnected");
+        status = connected ? _("ASIO Application: Connected") : _("ASIO Application: Disconnected");
     }
     m_statusText->SetLabelText(status);
 

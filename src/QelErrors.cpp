@@ -12,17 +12,19 @@
 
 namespace {
 
-const wxString k_caption(wxS("QEL Error"));
-const wxString k_unknownError(wxS("Unknown error code"));
+// The texts are message ids: translated when a box shows them.
+const char* const k_caption = wxTRANSLATE("QEL Error");
+const char* const k_unknownError = wxTRANSLATE("Unknown error code");
 
-const wxString k_sleepWarning(wxS("The QEL Control panel has lost contact with QEL.\n"
-                                  "This may be due to the computer entering a low power state\n"
-                                  "such as sleep or hibernation\n"
-                                  "Restart the QEL control panel to re-establish a connection."));
+const char* const k_sleepWarning =
+    wxTRANSLATE("The QEL Control panel has lost contact with QEL.\n"
+                "This may be due to the computer entering a low power state\n"
+                "such as sleep or hibernation\n"
+                "Restart the QEL control panel to re-establish a connection.");
 
-const wxString
-    k_restartWarning(wxS("The QEL Control panel has lost contact with QEL.\n"
-                         "Try restarting the QEL control panel to re-establish a connection."));
+const char* const k_restartWarning =
+    wxTRANSLATE("The QEL Control panel has lost contact with QEL.\n"
+                "Try restarting the QEL control panel to re-establish a connection.");
 
 } // namespace
 
@@ -57,9 +59,9 @@ void QelErrors::checkSystemError() {
         return;
     }
     const char* text = qel_system_error_text(code);
-    const wxString message = wxString::Format(
-        wxS("%s (%d)"), text != nullptr ? wxString::FromUTF8(text) : k_unknownError, int{code});
-    qelMessageBox(wxICON_ERROR, message, k_caption);
+    const QelText name = qelText(wxString::FromUTF8(text != nullptr ? text : k_unknownError));
+    qelMessageBox(wxICON_ERROR, qelFormat(wxS("%s (%d)"), name, int{code}),
+                  qelText(wxString::FromUTF8(k_caption)));
 
     // Only one request may be outstanding: the client sends the clear once
     // the answer to any outstanding one has arrived, in its turn.
@@ -67,7 +69,8 @@ void QelErrors::checkSystemError() {
 }
 
 void QelErrors::onLostContact(QelLostContact reason) {
-    qelMessageBox(wxICON_WARNING,
-                  reason == QEL_LOST_CONTACT_SLEEP ? k_sleepWarning : k_restartWarning,
-                  QEL_CAPTION_WARNING);
+    qelMessageBox(
+        wxICON_WARNING,
+        wxString::FromUTF8(reason == QEL_LOST_CONTACT_SLEEP ? k_sleepWarning : k_restartWarning),
+        QEL_CAPTION_WARNING);
 }

@@ -6,6 +6,7 @@
 #include "QelFrame.h"
 #include "QelImageManager.h"
 #include "QelMessageBox.h"
+#include "QelText.h"
 
 #include "kes_log.h"
 #include "kes_text.h"
@@ -30,9 +31,17 @@ const int k_iconSizes[] = {256, 48, 32, 24, 16};
 // The lock main() took before the toolkit started, until OnInit takes it over.
 kes_instance* g_heldInstance = nullptr;
 
-wxString resultText(kes_result result) {
+// The directory of the program (everything before the last "/" or "\\").
+wxString executableDirectory() {
+    const wxString executable = wxStandardPaths::Get().GetExecutablePath();
+    const size_t cut = executable.find_last_of(wxT("/\\"));
+    return cut == wxString::npos ? wxString(wxT(".")) : executable.Left(cut);
+}
+
+// The code's text, in English and in the user's language.
+QelText resultText(kes_result result) {
     const char* text = kes_result_text(result);
-    return wxString::FromUTF8(text != nullptr ? text : "(null)");
+    return qelText(wxString::FromUTF8(text != nullptr ? text : "(null)"));
 }
 
 } // namespace
@@ -62,6 +71,9 @@ kes_result QelGui::lockInstance() {
 }
 
 bool QelGui::OnInit() {
+    // Every text from here on, the boxes' included, in the user's language.
+    qelUseTranslations(executableDirectory());
+
     // One instance per executable. Another one has been asked to show its
     // window, or has none yet: either way this one ends without a word. A
     // lock that cannot be taken at all (its directory refused, say) is no
@@ -85,9 +97,10 @@ bool QelGui::OnInit() {
         if (kes_instance_directory(directory, sizeof directory) != KES_SUCCESS) {
             kes_strlcpy(directory, "?", sizeof directory);
         }
-        return startupError(wxString::Format(
-            wxT("Failed to start QEL: the single instance lock cannot be taken in %s: %s"),
-            wxString::FromUTF8(directory), resultText(lock)));
+        return startupError(
+            qelFormat(wxTRANSLATE("Failed to start QEL: the single instance lock cannot be taken "
+                                  "in %s: %s"),
+                      wxString::FromUTF8(directory), resultText(lock)));
     }
     m_instance = g_heldInstance;
     g_heldInstance = nullptr;
@@ -95,7 +108,7 @@ bool QelGui::OnInit() {
 
     kes_env* env = nullptr;
     if (kes_env_acquire(&env) != KES_SUCCESS) {
-        return startupError(wxT("Failed to start QEL: no env"));
+        return startupError(qelText(wxTRANSLATE("Failed to start QEL: no env")));
     }
     m_env = env;
     if (m_env->log != nullptr) {
@@ -109,14 +122,12 @@ bool QelGui::OnInit() {
 
     m_factory = new (std::nothrow) QelAsioFactory();
     if (m_factory == nullptr) {
-        return startupError(wxT("Error: must specify QEL type"));
+        return startupError(qelText(wxTRANSLATE("Error: must specify QEL type")));
     }
 
     // The pictures are found next to the executable or in its res/, and the
     // layout opens some by paths relative to the executable's directory.
-    const wxString executable = wxStandardPaths::Get().GetExecutablePath();
-    const size_t cut = executable.find_last_of(wxT("/\\"));
-    const wxString directory = cut == wxString::npos ? wxString(wxT(".")) : executable.Left(cut);
+    const wxString directory = executableDirectory();
     wxSetWorkingDirectory(directory);
     kes_log_printf(m_env->log, KES_LOG_DEBUG, "%s: working directory %s\n", k_where,
                    static_cast<const char*>(wxGetCwd().utf8_str()));
@@ -126,41 +137,46 @@ bool QelGui::OnInit() {
 
     m_images.reset(new (std::nothrow) QelImageManager(&paths));
     if (!m_images) {
-        return startupError(wxT("Failed to create Image Manager: no memory"));
+        return startupError(qelText(wxTRANSLATE("Failed to create Image Manager: no memory")));
     }
 
     m_client = m_factory->createClient();
     if (m_client == nullptr) {
-        return startupError(wxT("Failed to create the QEL client: no memory"));
+        return startupError(qelText(wxTRANSLATE("Failed to create the QEL client: no memory")));
     }
     kes_result result = m_client->initManagerClient(m_env, m_client->getManagerClientAddress());
     if (result == KES_SUCCESS) {
         result = m_client->createModel();
     }
     if (result != KES_SUCCESS) {
-        return startupError(wxT("Failed to initialize the QEL client: ") + resultText(result));
+        return startupError(
+            qelFormat(wxTRANSLATE("Failed to initialize the QEL client: %s"), resultText(result)));
     }
     result = m_client->connect();
     if (result != KES_SUCCESS) {
-        return startupError(wxT("Failed to connect QEL client: ") + resultText(result));
+        return startupError(
+            qelFormat(wxTRANSLATE("Failed to connect QEL client: %s"), resultText(result)));
     }
     result = m_client->waitForConnection();
     if (result == KES_CONNRESET) {
         // Nobody listens on the manager's port.
-        return startupError(wxT("The QEL Manager service is not available, please try again in a "
-                                "few minutes"));
+        return startupError(qelText(wxTRANSLATE(
+            "The QEL Manager service is not available, please try again in a few minutes")));
     }
     if (result != KES_SUCCESS) {
-        return startupError(wxT("Error waiting for connection response from manager: ") +
-                            resultText(result));
+        return startupError(
+            qelFormat(wxTRANSLATE("Error waiting for connection response from manager: %s"),
+                      resultText(result)));
     }
     result = m_client->waitForOptions();
     if (result != KES_SUCCESS) {
-        return startupError(wxT("Error waiting for options from manager: ") + resultText(result));
+        return startupError(qelFormat(wxTRANSLATE("Error waiting for options from manager: %s"),
+                                      resultText(result)));
     }
     result = m_client->waitForState();
     if (result != KES_SUCCESS) {
-        return startupError(wxT("Error waiting for state from manager: ") + resultText(result));
+        return startupError(
+            qelFormat(wxTRANSLATE("Error waiting for state from manager: %s"), resultText(result)));
     }
 
     QelFrame* frame = new QelFrame(m_factory, m_images.get());
@@ -199,10 +215,10 @@ bool QelGui::OnInit() {
     return true;
 }
 
-bool QelGui::startupError(const wxString& text) {
+bool QelGui::startupError(const QelText& text) {
     if (m_env != nullptr) {
         kes_log_printf(m_env->log, KES_LOG_ERROR, "%s: %s\n", k_where,
-                       static_cast<const char*>(text.utf8_str()));
+                       static_cast<const char*>(text.english.utf8_str()));
     }
     qelErrorBox(text);
     return false;

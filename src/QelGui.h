@@ -24,6 +24,7 @@ class QelErrors;
 class QelFactory;
 class QelFrame;
 class QelImageManager;
+struct QelText;
 
 class QelGui : public wxApp {
 public:
@@ -43,7 +44,7 @@ public:
 
 private:
     // Logs the start-up failure, shows it in an error box and returns false.
-    bool startupError(const wxString& text);
+    bool startupError(const QelText& text);
 
     // Answers later starts of the same executable on a thread of its own.
     void startInstanceServer();

@@ -43,15 +43,15 @@ const wxChar* const k_networkImageNames[] = {
     wxT("dpi90-ethernet-100m"),         wxT("dpi90-ethernet-1g"),
 };
 
-const char k_interfaceWarning[] =
+const char* const k_interfaceWarning = wxTRANSLATE(
     "You have changed the audio interface of your Qelvane. A reboot is required for this "
-    "changed to be applied. Please reboot your PC before continuing.";
+    "changed to be applied. Please reboot your PC before continuing.");
 
-const char k_latencyWarning[] =
+const char* const k_latencyWarning = wxTRANSLATE(
     "You have changed the latency setting of your Qelvane. Any Lirva-enabled devices currently "
     "receiving audio from this Qelvane will require their subscriptions to be reset. Please use "
     "the Lirva Controller to unsubscribe / re-subscribe all relevant subscriptions, or if easier "
-    "restart each receiving device.";
+    "restart each receiving device.");
 
 bool launchDefaultBrowser(const wxString& url, int flags) {
     return wxLaunchDefaultBrowser(url, flags);
@@ -102,21 +102,27 @@ int linkState(const qel_state* record) {
 // "eth0: link up at 100 Mbit/s, address 192.168.1.20", "eth0: not
 // connected", or "not connected" when no interface is configured.
 wxString networkText(const QelConfig* config, const qel_state* record) {
-    const wxString name = config != nullptr ? config->m_interfaceName : wxString();
-    const wxString prefix = name.empty() ? wxString() : name + wxT(": ");
     const int link = linkState(record);
+    wxString text;
     if (link == 0) {
-        return prefix + wxT("not connected");
+        text = _("not connected");
+    } else {
+        const wxString up =
+            record->link_speed != 0
+                ? wxString::Format(_("link up at %s"), speedText(record->link_speed))
+                : wxString(_("link up"));
+        const uint8_t* ip = record->ip_address;
+        const wxString address =
+            link == 1
+                ? wxString(_("no address"))
+                : wxString::Format(_("address %s"), wxString::Format(wxT("%u.%u.%u.%u"), ip[0],
+                                                                     ip[1], ip[2], ip[3]));
+        // TRANSLATORS: the link, then the address: "link up at 1 Gbit/s, no address".
+        text = wxString::Format(_("%s, %s"), up, address);
     }
-    wxString text = prefix + wxT("link up");
-    if (record->link_speed != 0) {
-        text += wxT(" at ") + speedText(record->link_speed);
-    }
-    if (link == 1) {
-        return text + wxT(", no address");
-    }
-    const uint8_t* ip = record->ip_address;
-    return text + wxString::Format(wxT(", address %u.%u.%u.%u"), ip[0], ip[1], ip[2], ip[3]);
+    const wxString name = config != nullptr ? config->m_interfaceName : wxString();
+    // TRANSLATORS: the network interface, then what its link is.
+    return name.empty() ? text : wxString::Format(_("%s: %s"), name, text);
 }
 
 // The audio interface ("ASIO", "WDM") of a configuration of the ASIO family;
@@ -126,9 +132,13 @@ wxString audioInterfaceOf(const QelConfig* config) {
     return asio != nullptr ? asio->m_audioInterface : wxString();
 }
 
-// Shows a warning box; the user can only acknowledge it.
-void warn(const wxString& text) {
-    qelMessageBox(wxICON_WARNING, text, QEL_CAPTION_WARNING);
+// Shows a warning box; the user can only acknowledge it. `text` is the
+// English message id, or a text made with qelFormat.
+void warn(const QelText& text) {
+    qelMessageBox(wxICON_WARNING, text, qelText(QEL_CAPTION_WARNING));
+}
+void warn(const char* text) {
+    warn(qelText(wxString::FromUTF8(text)));
 }
 
 } // namespace
@@ -207,9 +217,9 @@ QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platfo
     // The two picture buttons have no text: their names and tips say what
     // they do, for the screen reader as for the mouse.
     m_powerButton->SetName(wxT("Power"));
-    m_powerButton->SetToolTip(wxT("Start or stop the Qelvane"));
+    m_powerButton->SetToolTip(_("Start or stop the Qelvane"));
     m_helpButton->SetName(wxT("Help"));
-    m_helpButton->SetToolTip(wxT("Open the online user guide in your web browser"));
+    m_helpButton->SetToolTip(_("Open the online user guide in your web browser"));
     describeControls();
     // The empty square beside the content only keeps the layout in shape;
     // the tab key should not stop on it. An empty panel takes the focus
@@ -225,19 +235,19 @@ QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platfo
 // what each holds, under the one "Audio Format" label), the values by their
 // labels. The state-dependent names follow in describeState.
 void QelPanel::describeControls() {
-    qelSetAccessibleName(m_helpButton, wxT("Help"));
+    qelSetAccessibleName(m_helpButton, _("Help"));
     qelSetAccessibleDescription(m_helpButton, m_helpButton->GetToolTipText());
     qelSetAccessibleDescription(m_powerButton, m_powerButton->GetToolTipText());
     struct Labelled {
         wxWindow* control;
         wxWindow* label;
-        const wxChar* name;
+        const char* name;
     };
     const Labelled labelled[] = {
-        {m_interfaceChoice, m_interfaceLabel, wxT("Audio Interface")},
-        {m_sampleRateChoice, m_formatLabel, wxT("Sample rate")},
-        {m_encodingChoice, m_formatLabel, wxT("Bits per sample")},
-        {m_latencyChoice, m_latencyLabel, wxT("Lirva Latency")},
+        {m_interfaceChoice, m_interfaceLabel, wxTRANSLATE("Audio Interface")},
+        {m_sampleRateChoice, m_formatLabel, wxTRANSLATE("Sample rate")},
+        {m_encodingChoice, m_formatLabel, wxTRANSLATE("Bits per sample")},
+        {m_latencyChoice, m_latencyLabel, wxTRANSLATE("Lirva Latency")},
         // Values keep their own text as their name.
         {m_ipText, m_ipLabel, nullptr},
         {m_macText, m_macLabel, nullptr},
@@ -246,25 +256,25 @@ void QelPanel::describeControls() {
     for (const Labelled& l : labelled) {
         qelSetAccessibleLabel(l.control, l.label);
         if (l.name != nullptr) {
-            qelSetAccessibleName(l.control, l.name);
+            qelSetAccessibleName(l.control, wxGetTranslation(l.name));
         }
     }
-    qelSetAccessibleName(m_networkChoice, wxT("Network interface"));
+    qelSetAccessibleName(m_networkChoice, _("Network interface"));
     describeState(nullptr, nullptr);
 }
 
 // The power button names the sound card's state and any system error that
 // stands; the network picture says in words what it shows.
 void QelPanel::describeState(const QelConfig* config, const qel_state* record) {
-    qelSetAccessibleName(m_powerButton, config == nullptr ? wxString(wxT("Sound card: unknown"))
-                                        : m_powerOn       ? wxString(wxT("Sound card: running"))
-                                                          : wxString(wxT("Sound card: stopped")));
+    qelSetAccessibleName(m_powerButton, config == nullptr ? wxString(_("Sound card: unknown"))
+                                        : m_powerOn       ? wxString(_("Sound card: running"))
+                                                          : wxString(_("Sound card: stopped")));
     wxString description = m_powerButton->GetToolTipText();
     if (record != nullptr && record->system_error != 0) {
         const char* text = qel_system_error_text(record->system_error);
-        description += wxString::Format(wxT(". System error: %s (%d)"),
-                                        text != nullptr ? wxString::FromUTF8(text)
-                                                        : wxString(wxT("Unknown error code")),
+        description += wxString::Format(_(". System error: %s (%d)"),
+                                        text != nullptr ? wxGetTranslation(wxString::FromUTF8(text))
+                                                        : wxString(_("Unknown error code")),
                                         int{record->system_error});
     }
     qelSetAccessibleDescription(m_powerButton, description);
@@ -353,7 +363,7 @@ void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
     m_encodingChoice->Enable(enabled && m_encodingChoice->GetCount() >= 2);
 
     if (record == nullptr || isZeroAddress(record->ip_address)) {
-        m_ipText->SetLabelText(wxT("No Address"));
+        m_ipText->SetLabelText(_("No Address"));
     } else {
         const uint8_t* ip = record->ip_address;
         m_ipText->SetLabelText(wxString::Format(wxT("%u.%u.%u.%u"), ip[0], ip[1], ip[2], ip[3]));
@@ -417,8 +427,8 @@ bool QelPanel::apply() {
         return false;
     }
     if (reduce) {
-        warn(wxString::Format(wxT("Channel count reduced to %s due to sample rate %s"),
-                              config->m_channels, config->m_sampleRate));
+        warn(qelFormat(wxTRANSLATE("Channel count reduced to %s due to sample rate %s"),
+                       config->m_channels, config->m_sampleRate));
     }
     return true;
 }
@@ -454,7 +464,7 @@ void QelPanel::OnInterfaceChoice(wxCommandEvent& event) {
     const QelState* state = m_client != nullptr ? m_client->getState() : nullptr;
     const wxString current = state != nullptr ? audioInterfaceOf(state->getConfig()) : wxString();
     if (apply() && !current.empty() && current != selected) {
-        warn(wxString::FromUTF8(k_interfaceWarning));
+        warn(k_interfaceWarning);
     }
     event.Skip();
 }
@@ -469,7 +479,7 @@ void QelPanel::OnLatencyChoice(wxCommandEvent& event) {
     const QelState* state = m_client != nullptr ? m_client->getState() : nullptr;
     const wxString current = state != nullptr ? state->getConfig()->m_latency : wxString();
     if (apply() && !current.empty() && current != selected) {
-        warn(wxString::FromUTF8(k_latencyWarning));
+        warn(k_latencyWarning);
     }
     event.Skip();
 }

@@ -11,8 +11,9 @@
 
 #include <utility>
 
-const wxString QEL_CAPTION_ERROR(wxS("Error"));
-const wxString QEL_CAPTION_WARNING(wxS("Warning"));
+// Marked for translation; translated when a box is shown.
+const wxString QEL_CAPTION_ERROR(wxTRANSLATE("Error"));
+const wxString QEL_CAPTION_WARNING(wxTRANSLATE("Warning"));
 
 namespace {
 
@@ -29,6 +30,10 @@ void qelSetMessageBoxHook(QelMessageBoxHook replacement) {
 }
 
 int qelMessageBox(long style, const wxString& text, const wxString& caption) {
+    return qelMessageBox(style, qelText(text), qelText(caption));
+}
+
+int qelMessageBox(long style, const QelText& text, const QelText& caption) {
     // A box held open with the client's lock would keep the client thread
     // from posting, and so every keepalive from leaving, for as long as the
     // user reads it.
@@ -39,18 +44,22 @@ int qelMessageBox(long style, const wxString& text, const wxString& caption) {
     kes_env* env = nullptr;
     if (kes_env_acquire(&env) == KES_SUCCESS) {
         kes_log_printf(env->log, KES_LOG_INFO, "Message box \"%s\": %s\n",
-                       static_cast<const char*>(caption.utf8_str()),
-                       static_cast<const char*>(text.utf8_str()));
+                       static_cast<const char*>(caption.english.utf8_str()),
+                       static_cast<const char*>(text.english.utf8_str()));
         kes_env_release(env);
     }
     if (hook()) {
-        return hook()(dialogStyle, text, caption);
+        return hook()(dialogStyle, text.shown, caption.shown);
     }
-    wxMessageDialog dialog(nullptr, text, caption, dialogStyle, wxDefaultPosition);
+    wxMessageDialog dialog(nullptr, text.shown, caption.shown, dialogStyle, wxDefaultPosition);
     QelModalRunScope run(&dialog);
     return dialog.ShowModal();
 }
 
+int qelErrorBox(const QelText& text) {
+    return qelMessageBox(wxICON_ERROR, text, qelText(QEL_CAPTION_ERROR));
+}
+
 int qelErrorBox(const wxString& text) {
-    return qelMessageBox(wxICON_ERROR, text, QEL_CAPTION_ERROR);
+    return qelErrorBox(qelText(text));
 }

@@ -101,7 +101,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
 
     wxFlexGridSizer* audioGrid = flexGrid(3, 3, 5, 5);
 
-    m_interfaceLabel = new wxStaticText(m_settingsPage, wxID_ANY, wxT("Audio Interface"));
+    m_interfaceLabel = new wxStaticText(m_settingsPage, wxID_ANY, _("Audio Interface"));
     m_interfaceLabel->Wrap(-1);
     audioGrid->Add(m_interfaceLabel, 0, wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL, 5);
 
@@ -112,7 +112,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
 
     audioGrid->Add(0, 20, 1, wxEXPAND, 5);
 
-    m_formatLabel = new wxStaticText(m_settingsPage, wxID_ANY, wxT("Audio Format"));
+    m_formatLabel = new wxStaticText(m_settingsPage, wxID_ANY, _("Audio Format"));
     audioGrid->Add(m_formatLabel, 0, wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL, 5);
 
     m_sampleRateChoice = new wxChoice(m_settingsPage, wxID_ANY, wxDefaultPosition, wxDefaultSize,
@@ -125,7 +125,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     m_encodingChoice->SetSelection(0);
     audioGrid->Add(m_encodingChoice, 0, 0, 5);
 
-    m_latencyLabel = new wxStaticText(m_settingsPage, wxID_ANY, wxT("Lirva Latency"));
+    m_latencyLabel = new wxStaticText(m_settingsPage, wxID_ANY, _("Lirva Latency"));
     audioGrid->Add(m_latencyLabel, 0, wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL, 5);
 
     m_latencyChoice = new wxChoice(m_settingsPage, wxID_ANY, wxDefaultPosition, wxDefaultSize,
@@ -158,7 +158,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     const wxFont addressFont(8, wxFONTFAMILY_MODERN, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
                              wxEmptyString);
 
-    m_ipLabel = new wxStaticText(m_settingsPage, wxID_ANY, wxT("IP:"));
+    m_ipLabel = new wxStaticText(m_settingsPage, wxID_ANY, _("IP:"));
     m_ipLabel->SetFont(addressFont);
     addressGrid->Add(m_ipLabel, 0, wxALIGN_RIGHT, 0);
 
@@ -166,7 +166,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     m_ipText->SetFont(addressFont);
     addressGrid->Add(m_ipText, 0, 0, 0);
 
-    m_macLabel = new wxStaticText(m_settingsPage, wxID_ANY, wxT("MAC:"));
+    m_macLabel = new wxStaticText(m_settingsPage, wxID_ANY, _("MAC:"));
     m_macLabel->SetFont(addressFont);
     addressGrid->Add(m_macLabel, 0, wxALIGN_RIGHT, 0);
 
@@ -191,7 +191,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     m_platformButton = new wxButton(m_settingsPage, wxID_ANY, wxT("Platform"));
     buttonRow->Add(m_platformButton, 0, wxALL, 5);
 
-    m_advancedButton = new wxButton(m_settingsPage, wxID_ANY, wxT("Advanced"));
+    m_advancedButton = new wxButton(m_settingsPage, wxID_ANY, _("Advanced"));
     buttonRow->Add(m_advancedButton, 0, wxALL, 5);
 
     contentColumn->Add(buttonRow, 1, wxEXPAND | wxALIGN_RIGHT | wxLEFT | wxRIGHT, 15);
@@ -216,7 +216,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     m_settingsPage->SetSizer(settingsSizer);
     m_settingsPage->Layout();
     settingsSizer->Fit(m_settingsPage);
-    m_notebook->AddPage(m_settingsPage, wxT("Settings"), true);
+    m_notebook->AddPage(m_settingsPage, _("Settings"), true);
 
     // About page.
     m_aboutPage =
@@ -243,7 +243,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     const wxFont versionFont(wxNORMAL_FONT->GetPointSize(), wxFONTFAMILY_DEFAULT,
                              wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false, wxEmptyString);
 
-    m_versionLabel = new wxStaticText(m_aboutPage, wxID_ANY, wxT("Version: "));
+    m_versionLabel = new wxStaticText(m_aboutPage, wxID_ANY, _("Version: "));
     m_versionLabel->Wrap(-1);
     m_versionLabel->SetFont(versionFont);
     versionRow->Add(m_versionLabel, 0, wxALIGN_RIGHT, 0);
@@ -260,7 +260,7 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     m_aboutPage->SetSizer(aboutSizer);
     m_aboutPage->Layout();
     aboutSizer->Fit(m_aboutPage);
-    m_notebook->AddPage(m_aboutPage, wxT("About"), false);
+    m_notebook->AddPage(m_aboutPage, _("About"), false);
 
     mainSizer->Add(m_notebook, 1, wxEXPAND | wxALL, 5);
 

@@ -155,10 +155,11 @@ protected:
 
     // The panel with the accessibility bridge loaded, as a desktop with a
     // screen reader starts it.
-    Window startPanel() {
-        m_panel = std::make_unique<qele2e::PanelProcess>(
-            qele2e::panelProgram(), m_dir.path(), m_dir.file("panel.log"),
-            std::vector<std::string>{"NO_AT_BRIDGE", "GTK_MODULES=gail:atk-bridge"});
+    Window startPanel(const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> all{"NO_AT_BRIDGE", "GTK_MODULES=gail:atk-bridge"};
+        all.insert(all.end(), environment.begin(), environment.end());
+        m_panel = std::make_unique<qele2e::PanelProcess>(qele2e::panelProgram(), m_dir.path(),
+                                                         m_dir.file("panel.log"), all);
         return qele2e::waitForWindow(m_panel->pid(), "^Qelvane$", k_windowMs);
     }
 
@@ -265,6 +266,48 @@ TEST_F(Accessibility, ThePowerButtonFollowsTheStateAndAnErrorIsAnAlert) {
     EXPECT_NE(nullptr, find(*alert, [](const json& n) {
                   return n["role"] == "push button" && n["name"] == "OK";
               }));
+    EXPECT_EQ(0, m_panel->stop(SIGTERM, k_exitMs));
+}
+
+// A German user: the labels, the names and the box in German; the log on
+// standard error stays English.
+TEST_F(Accessibility, InGermanEverythingTheUserReadsIsGermanAndTheLogStaysEnglish) {
+    ASSERT_NE(0u, startPanel({"LANGUAGE=de", "LANG=de_DE.UTF-8"})) << m_panel->log();
+    json t = treeWhere([](const json& now) {
+        return byRoleAndName(now, "push button", "Soundkarte: angehalten") != nullptr;
+    });
+    ASSERT_NE(nullptr, byRoleAndName(t, "push button", "Soundkarte: angehalten")) << t.dump(1);
+    for (const auto& [role, name] : std::vector<std::pair<std::string, std::string>>{
+             {"label", "Audioschnittstelle"},
+             {"label", "Audioformat"},
+             {"combo box", "Abtastrate"},
+             {"combo box", "Bits pro Abtastwert"},
+             {"combo box", "Lirva-Latenz"},
+             {"page tab", "Einstellungen"},
+             {"push button", "Erweitert"},
+             {"push button", "Hilfe"},
+             {"icon", "eth0: Verbindung steht mit 1 Gbit/s, Adresse 192.168.1.20"}}) {
+        EXPECT_NE(nullptr, byRoleAndName(t, role, name)) << role << " " << name;
+    }
+    ASSERT_EQ(0, m_manager->ctl({"error", "0x0201"}).exitCode);
+    const auto germanBox = [](const json& now) -> const json* {
+        for (const json& window : now["windows"]) {
+            if (window["role"] == "alert") {
+                if (find(window, [](const json& n) {
+                        return n["role"] == "label" &&
+                               n["name"] == "Audiotreiber nicht gefunden (513)";
+                    }) != nullptr) {
+                    return &window;
+                }
+            }
+        }
+        return nullptr;
+    };
+    t = treeWhere([&](const json& now) { return germanBox(now) != nullptr; });
+    EXPECT_NE(nullptr, germanBox(t)) << t.dump(1);
+    EXPECT_TRUE(m_panel->waitForLog("Info Message box \"QEL Error\": Can't find audio driver (513)",
+                                    k_quickMs))
+        << m_panel->log();
     EXPECT_EQ(0, m_panel->stop(SIGTERM, k_exitMs));
 }
 

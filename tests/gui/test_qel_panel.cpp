@@ -18,6 +18,7 @@
 
 #include "box_support.h"
 #include "gui_test_support.h"
+#include "log_capture.h"
 
 #include "kes_text.h"
 #include "qel_codec.h"
@@ -28,7 +29,10 @@
 #include <wx/button.h>
 #include <wx/frame.h>
 #include <wx/msgdlg.h>
+#include <wx/notebook.h>
+#include <wx/sizer.h>
 #include <wx/testing.h>
+#include <wx/translation.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
 
@@ -82,6 +86,7 @@ public:
     using Base::m_powerButton;
     using Base::m_powerOn;
     using Base::m_sampleRateChoice;
+    using Base::m_settingsPage;
     using Base::m_spacerPanel;
     using Base::m_statusText;
     using Base::m_versionText;
@@ -791,6 +796,65 @@ TEST_F(PanelTest, ThePowerButtonAndTheNetworkPictureSayWhatTheStateIs) {
     panel->setClient(nullptr);
     EXPECT_EQ(wxT("Sound card: unknown"), qelAccessibleName(panel->m_powerButton));
     EXPECT_EQ(wxT("not connected"), qelAccessibleName(panel->m_networkBitmap));
+}
+
+// ---- the user's language -----------------------------------------------------------------
+
+// The German catalogue as the build compiles it, for this process.
+class GermanPanel : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        wxFileTranslationsLoader::AddCatalogLookupPathPrefix(binDir() + wxT("/locale"));
+        auto* translations = new wxTranslations();
+        translations->SetLanguage(wxT("de"));
+        wxTranslations::Set(translations);
+        ASSERT_TRUE(translations->AddCatalog(wxT("qelvane"))) << "the German catalogue is built";
+    }
+    void TearDown() override {
+        wxTranslations::Set(nullptr);
+        PanelTest::TearDown();
+    }
+};
+
+TEST_F(GermanPanel, SpeaksGermanKeepsTheLogEnglishAndStillFits) {
+    OpenAsioPanel* panel = asio();
+    const std::pair<wxWindow*, const char*> shownTexts[] = {
+        {panel->m_interfaceLabel, "Audioschnittstelle"},
+        {panel->m_formatLabel, "Audioformat"},
+        {panel->m_latencyLabel, "Lirva-Latenz"},
+        {panel->m_advancedButton, "Erweitert"},
+    };
+    for (const auto& [window, text] : shownTexts) {
+        EXPECT_EQ(wxString::FromUTF8(text), window->GetLabel());
+    }
+    EXPECT_EQ(wxT("Einstellungen"), panel->m_notebook->GetPageText(0));
+    EXPECT_EQ(wxString::FromUTF8("\u00dcber"), panel->m_notebook->GetPageText(1));
+    EXPECT_EQ(wxT("Abtastrate"), qelAccessibleName(panel->m_sampleRateChoice));
+    EXPECT_EQ(wxT("Soundkarte: unbekannt"), qelAccessibleName(panel->m_powerButton));
+    // The longer words still fit the window's 595 pixels.
+    EXPECT_LE(panel->GetSizer()->CalcMin().GetWidth(), 595);
+    panel->m_settingsPage->Layout();
+    for (wxWindow* control : {static_cast<wxWindow*>(panel->m_interfaceLabel),
+                              static_cast<wxWindow*>(panel->m_latencyLabel),
+                              static_cast<wxWindow*>(panel->m_latencyChoice)}) {
+        EXPECT_LE(control->GetRect().GetRight(), 595) << control->GetLabel();
+    }
+
+    // A box in German; the log keeps the English, which is a diagnostic.
+    startUp();
+    panel->setClient(m_client.get());
+    kes_log_set_threshold(m_env->log, KES_LOG_STDERR, KES_LOG_INFO);
+    kes_log_set_timestamp(m_env->log, KES_LOG_STDERR, false);
+    LogCapture log(m_env->log);
+    BoxRecorder boxes;
+    choose(panel->m_latencyChoice, "5 ms");
+    ASSERT_EQ(1u, boxes.boxes().size());
+    EXPECT_EQ("Warnung", boxes.boxes()[0].caption);
+    EXPECT_EQ(0u, boxes.boxes()[0].text.rfind("Sie haben die Latenzeinstellung", 0));
+    EXPECT_NE(std::string::npos,
+              log.text().find(std::string("Info Message box \"Warning\": ") + k_latencyWarning))
+        << log.text();
 }
 
 // ---- buttons, help and the keyboard ------------------------------------------------------
