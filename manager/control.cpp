@@ -302,6 +302,16 @@ void ControlServer::acceptAndServe(const Handler& handler) {
     ::close(client);
 }
 
+int controlAnswerWaitMs(const std::vector<std::string>& args) {
+    if (args.size() == 2 && args[0] == "burst" && !args[1].empty() && args[1].size() <= 7 &&
+        args[1].find_first_not_of("0123456789") == std::string::npos) {
+        return CONTROL_ANSWER_TIMEOUT_MS +
+               static_cast<int>(std::strtoul(args[1].c_str(), nullptr, 10)) *
+                   CONTROL_BURST_WAIT_PER_EVENT_MS;
+    }
+    return CONTROL_ANSWER_TIMEOUT_MS;
+}
+
 int runControlCommand(const std::string& path, const std::vector<std::string>& args,
                       std::string& output) {
     if (args.empty()) {
@@ -341,8 +351,8 @@ int runControlCommand(const std::string& path, const std::vector<std::string>& a
     // A connect waits while the manager's backlog is full; not for ever.
     timeval limit{CONTROL_ANSWER_TIMEOUT_MS / 1000, (CONTROL_ANSWER_TIMEOUT_MS % 1000) * 1000};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(CONTROL_ANSWER_TIMEOUT_MS);
+    const int answerWaitMs = controlAnswerWaitMs(args);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(answerWaitMs);
     int result;
     do {
         result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -389,8 +399,8 @@ int runControlCommand(const std::string& path, const std::vector<std::string>& a
     ::close(fd);
 
     if (timedOut) {
-        output = "the manager did not answer within " +
-                 std::to_string(CONTROL_ANSWER_TIMEOUT_MS / 1000) + " s (" + path + ")\n";
+        output = "the manager did not answer within " + std::to_string(answerWaitMs / 1000) +
+                 " s (" + path + ")\n";
         return 2;
     }
     if (answer.size() <= CONTROL_ANSWER_MAX && answer.compare(0, 3, "ok\n") == 0) {

@@ -22,6 +22,13 @@ constexpr int CONTROL_READ_TIMEOUT_MS = 1000;
 // How long a client waits for the answer: the daemon may be busy with its
 // own work, or with loading a file for the command, before it answers.
 constexpr int CONTROL_ANSWER_TIMEOUT_MS = 5000;
+// The daemon answers `burst N` once it has sent every event: the client
+// waits this much longer for each (a thousand events a second at the least,
+// which a loaded machine running an instrumented manager still manages).
+constexpr int CONTROL_BURST_WAIT_PER_EVENT_MS = 1;
+
+// How long the client waits for the answer to the command `args`.
+int controlAnswerWaitMs(const std::vector<std::string>& args);
 
 // $XDG_RUNTIME_DIR/qel-manager-<uid>.sock, or /tmp/... when XDG_RUNTIME_DIR is
 // unset or not absolute.
@@ -70,7 +77,7 @@ private:
 };
 
 // Sends `args` to the server at `path` and waits up to
-// CONTROL_ANSWER_TIMEOUT_MS for the answer. Returns
+// controlAnswerWaitMs(args) for the answer. Returns
 //   0: `output` is the text after "ok\n";
 //   1: `output` is the error answer ("error: ...\n"), or a request that
 //      cannot be sent ("error: no command given\n", an empty argument, an

@@ -353,3 +353,24 @@ TEST(ManagerControlPath, FollowsTheRuntimeDirectory) {
 }
 
 } // namespace
+
+// The client waits for the answer as long as the command takes by nature: a
+// burst is answered once every event is sent.
+TEST(ManagerControlClient, WaitsLongerForABurstThanForAnythingElse) {
+    struct Case {
+        std::vector<std::string> args;
+        int waitMs;
+    };
+    const Case cases[] = {
+        {{"status"}, CONTROL_ANSWER_TIMEOUT_MS},
+        {{"burst", "1"}, CONTROL_ANSWER_TIMEOUT_MS + 1},
+        {{"burst", "100000"}, CONTROL_ANSWER_TIMEOUT_MS + 100000},
+        {{"burst", "1000000"}, CONTROL_ANSWER_TIMEOUT_MS + 1000000},
+        {{"burst", "10000000"}, CONTROL_ANSWER_TIMEOUT_MS}, // refused by the daemon
+        {{"burst", "x"}, CONTROL_ANSWER_TIMEOUT_MS},
+        {{"burst"}, CONTROL_ANSWER_TIMEOUT_MS},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(controlAnswerWaitMs(c.args), c.waitMs) << c.args.back();
+    }
+}
