@@ -7,7 +7,8 @@
 #   bin/qel-panel, bin/qel-manager            links to lib/qelvane/...
 #   lib/qelvane/qel-panel, qel-manager        the programs
 #   lib/qelvane/res                           link to share/qelvane/res
-#   share/qelvane/res/*.png                   the pictures
+#   share/qelvane/res/*.png                   the pictures, the panel's also
+#                                             at twice the size (*@2x.png)
 #   share/applications/qelvane.desktop        the desktop entry
 #   share/icons/hicolor/<n>x<n>/apps/qelvane.png, scalable/apps/qelvane.svg
 #
@@ -24,6 +25,7 @@ set(QEL_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/qelvane")
 
 install(TARGETS qel-panel qel-manager RUNTIME DESTINATION ${QEL_INSTALL_PRIVATEDIR})
 
+# Every rendered picture, the double-size ones ("<name>@2x.png") among them.
 file(GLOB qel_install_pictures CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/*.png)
 install(FILES ${qel_install_pictures} DESTINATION ${QEL_INSTALL_DATADIR}/res)
 

@@ -43,6 +43,9 @@ const wxChar* const k_networkImageNames[] = {
     wxT("dpi90-ethernet-100m"),         wxT("dpi90-ethernet-1g"),
 };
 
+const wxChar k_logoImageName[] = wxT("dpi90-word-ostrane.png");
+const wxChar k_helpImageName[] = wxT("help_circle_blue_v2.png");
+
 const char* const k_interfaceWarning = wxTRANSLATE(
     "You have changed the audio interface of your Qelvane. A reboot is required for this "
     "changed to be applied. Please reboot your PC before continuing.");
@@ -196,12 +199,23 @@ QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platfo
     if (images != nullptr) {
         // A picture that cannot be loaded stays empty.
         for (int i = 0; i < POWER_IMAGES; ++i) {
-            images->loadBitmap(m_powerImages[i], wxString(k_powerImageNames[i]) + wxT(".png"),
-                               wxBITMAP_TYPE_PNG);
+            m_powerImages[i] =
+                images->loadBundle(wxString(k_powerImageNames[i]) + wxT(".png"), wxBITMAP_TYPE_PNG);
         }
         for (int i = 0; i < NETWORK_IMAGES; ++i) {
-            images->loadBitmap(m_networkImages[i], wxString(k_networkImageNames[i]) + wxT(".png"),
-                               wxBITMAP_TYPE_PNG);
+            m_networkImages[i] = images->loadBundle(wxString(k_networkImageNames[i]) + wxT(".png"),
+                                                    wxBITMAP_TYPE_PNG);
+        }
+        // The logo and the help picture come from the same search; where it
+        // finds none, the layout's own stays.
+        const wxBitmapBundle logo = images->loadBundle(k_logoImageName, wxBITMAP_TYPE_PNG);
+        if (logo.IsOk()) {
+            m_logoBitmap->SetBitmap(logo);
+            m_aboutLogoBitmap->SetBitmap(logo);
+        }
+        const wxBitmapBundle help = images->loadBundle(k_helpImageName, wxBITMAP_TYPE_PNG);
+        if (help.IsOk()) {
+            m_helpButton->SetBitmapLabel(help);
         }
     }
     m_powerButton->SetBitmapLabel(m_powerImages[POWER_OFF]);

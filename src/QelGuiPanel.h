@@ -10,7 +10,7 @@
 #include "QelPanelGen.h"
 
 #include <wx/arrstr.h>
-#include <wx/bitmap.h>
+#include <wx/bmpbndl.h>
 #include <wx/string.h>
 
 class QelClient;
@@ -55,7 +55,9 @@ QelBrowserLauncher qelSetBrowserLauncher(QelBrowserLauncher launcher);
 class QelPanel : public QelPanelGen, public QelClientListener {
 public:
     // A panel for `parent` that makes its configurations with `factory` and
-    // loads its status pictures through `images` (may be null: no pictures).
+    // loads its status pictures, its logo and its help picture through
+    // `images` (may be null: no status pictures, the layout's logo and help
+    // picture).
     // A non-empty platform name labels the platform button; with an empty
     // one the button is hidden.
     QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platformName,
@@ -105,8 +107,9 @@ protected:
     QelFactory* m_factory; // not owned
     QelClient* m_client;   // not owned; null until setClient
     bool m_powerOn;        // want-to-run of the last state shown
-    wxBitmap m_powerImages[POWER_IMAGES];
-    wxBitmap m_networkImages[NETWORK_IMAGES];
+    // Each picture with its double-size one for screens with a scale of 2.
+    wxBitmapBundle m_powerImages[POWER_IMAGES];
+    wxBitmapBundle m_networkImages[NETWORK_IMAGES];
 
 private:
     // The panel's registration with m_client; it ends with the panel.

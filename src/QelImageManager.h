@@ -1,13 +1,29 @@
 // Finds picture files by bare file name in an ordered list of directories and
-// loads them into bitmaps or icons.
+// loads them into bitmaps, icons or bundles of a picture at two sizes.
 #pragma once
 
 #include <wx/arrstr.h>
 #include <wx/bitmap.h>
+#include <wx/bmpbndl.h>
 #include <wx/icon.h>
 #include <wx/string.h>
 
 #include <memory>
+
+// The path of the picture drawn at twice the size of the one at `path`, for
+// screens with a scale of 2: "@2x" before the extension of the file name
+// ("res/logo.png" gives "res/logo@2x.png"), or after a name without one.
+wxString qelDoubleSizePath(const wxString& path);
+
+// The picture at `path` together with the one at qelDoubleSizePath(path), as
+// one bundle that the windows draw sharp at a scale of 1 and of 2. The
+// picture at `path` is loaded as wxBitmap::LoadFile does, its failure logged
+// by the toolkit's loader; without it the bundle is empty. The double-size
+// picture is looked for only when it exists, so a missing one is no error
+// and logs nothing; one that cannot be loaded (the loader says why) or is
+// not exactly twice as wide and as high is left out, and the bundle then
+// enlarges the picture alone.
+wxBitmapBundle qelLoadBitmapBundle(const wxString& path, wxBitmapType type);
 
 class QelImageManager {
 public:
@@ -28,6 +44,12 @@ public:
 
     // The same for an icon, loaded at its natural size.
     virtual bool loadIcon(wxIcon& icon, const wxString& name, wxBitmapType type) const;
+
+    // The picture called name, found as loadBitmap finds it, bundled with
+    // its double-size picture from the same directory (see
+    // qelLoadBitmapBundle). Empty when no directory holds the file or it
+    // cannot be loaded.
+    virtual wxBitmapBundle loadBundle(const wxString& name, wxBitmapType type) const;
 
 private:
     // The path of the first directory holding name, or empty when none does.

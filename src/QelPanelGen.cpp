@@ -1,7 +1,9 @@
 #include "QelPanelGen.h"
 
+#include "QelImageManager.h"
+
 #include <wx/arrstr.h>
-#include <wx/bitmap.h>
+#include <wx/bmpbndl.h>
 #include <wx/colour.h>
 #include <wx/font.h>
 #include <wx/settings.h>
@@ -16,11 +18,25 @@ wxColour pageGrey() {
     return wxColour(224, 224, 224);
 }
 
+// The colour of every text drawn straight on that grey: the labels, the
+// titles, the addresses, the version and the notebook's tab labels. The grey
+// is fixed, so its text is fixed too: a theme's own text colour is made for
+// the theme's own background, and a dark theme's light text would all but
+// vanish on the grey. Following the theme for both instead would change the
+// panel's look on every theme and leave the pictures, drawn for the grey, on
+// a background they were not made for. The colour is the default theme's own
+// text colour, so that the default look stays as it was. The choices and
+// buttons draw their own background and keep the theme's colours for both.
+wxColour pageText() {
+    return wxColour(46, 52, 54);
+}
+
 // A picture of the layout, opened by its path relative to the current
-// directory with the type taken from the file's content. A file that cannot
-// be opened gives an empty picture; the toolkit's loader logs why.
-wxBitmap picture(const wxChar* path) {
-    return wxBitmap(wxString(path), wxBITMAP_TYPE_ANY);
+// directory with the type taken from the file's content, together with its
+// double-size picture for screens with a scale of 2 when there is one. A file
+// that cannot be opened gives an empty picture; the toolkit's loader logs why.
+wxBitmapBundle picture(const wxChar* path) {
+    return qelLoadBitmapBundle(wxString(path), wxBITMAP_TYPE_ANY);
 }
 
 wxArrayString items(std::initializer_list<const wxChar*> texts) {
@@ -266,6 +282,15 @@ QelPanelGen::QelPanelGen(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
 
     SetSizer(mainSizer);
     Layout();
+
+    // Every text on the grey in the colour made for it; the notebook's after
+    // its pages are added, so that the colour reaches their tab labels.
+    for (wxStaticText* text :
+         {m_titleText, m_interfaceLabel, m_formatLabel, m_latencyLabel, m_ipLabel, m_ipText,
+          m_macLabel, m_macText, m_statusText, m_aboutTitleText, m_versionLabel, m_versionText}) {
+        text->SetForegroundColour(pageText());
+    }
+    m_notebook->SetForegroundColour(pageText());
 
     route(true);
 }

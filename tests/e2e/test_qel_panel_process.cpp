@@ -330,7 +330,7 @@ TEST_F(PanelProgram, InstalledItRunsThroughItsLinkWithItsPictures) {
          {"/bin/qel-panel", "/bin/qel-manager", "/share/applications/qelvane.desktop",
           "/share/icons/hicolor/48x48/apps/qelvane.png",
           "/share/icons/hicolor/scalable/apps/qelvane.svg", "/lib/qelvane/res/dpi90-power-grey.png",
-          "/share/qelvane/res/qel_icon-256.png"}) {
+          "/lib/qelvane/res/dpi90-power-grey@2x.png", "/share/qelvane/res/qel_icon-256.png"}) {
         EXPECT_TRUE(std::filesystem::exists(prefix + path)) << path;
     }
     const std::string desktop = qeltest::readFile(prefix + "/share/applications/qelvane.desktop");

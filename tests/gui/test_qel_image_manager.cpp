@@ -1,16 +1,19 @@
 // The image manager: which directory a picture is taken from, what happens to
-// damaged and missing files, loading without a list, and the status pictures
-// the windows use.
+// damaged and missing files, loading without a list, bundles of a picture
+// with its double-size one, and the status pictures the windows use.
 #include "QelImageManager.h"
 #include "gui_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <wx/bmpbndl.h>
 #include <wx/filefn.h>
 #include <wx/filename.h>
 #include <wx/image.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -238,6 +241,123 @@ TEST_F(ImageManagerTest, IconsWithoutAListComeFromTheCurrentDirectory) {
     EXPECT_EQ(5, icon.GetWidth());
 }
 
+// ---- bundles: a picture with its double-size one -------------------------------
+
+// The colour of a bundle's picture at `size`, at its top left pixel.
+unsigned char redAt(const wxBitmapBundle& bundle, const wxSize& size) {
+    return bundle.GetBitmap(size).ConvertToImage().GetRed(0, 0);
+}
+
+TEST(DoubleSizePath, TakesTheSuffixBeforeTheExtensionOfTheFileName) {
+    EXPECT_EQ(wxT("pic@2x.png"), qelDoubleSizePath(wxT("pic.png")));
+    EXPECT_EQ(wxT("res/pic@2x.png"), qelDoubleSizePath(wxT("res/pic.png")));
+    EXPECT_EQ(wxT("/a/b.c/pic.tar@2x.png"), qelDoubleSizePath(wxT("/a/b.c/pic.tar.png")));
+    EXPECT_EQ(wxT("/a/b.c/pic@2x"), qelDoubleSizePath(wxT("/a/b.c/pic")));
+    EXPECT_EQ(wxT("res/.pic@2x"), qelDoubleSizePath(wxT("res/.pic")));
+    EXPECT_EQ(wxT("pic@2x"), qelDoubleSizePath(wxT("pic")));
+}
+
+TEST_F(ImageManagerTest, ABundleHoldsBothSizesWhenTheDoubleSizePictureExists) {
+    save(solid(3, 2, 200, 0, 0), m_res + wxT("pic.png"));
+    save(solid(6, 4, 100, 0, 0), m_res + wxT("pic@2x.png"));
+    QelImageManager manager(&m_list);
+
+    WxLogCapture log;
+    const wxBitmapBundle bundle = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(bundle.IsOk());
+    EXPECT_EQ(wxSize(3, 2), bundle.GetDefaultSize());
+    EXPECT_EQ(wxSize(6, 4), bundle.GetPreferredBitmapSizeAtScale(2));
+    EXPECT_EQ(200, redAt(bundle, wxSize(3, 2)));
+    EXPECT_EQ(100, redAt(bundle, wxSize(6, 4))) << "the double-size picture, not an enlarged one";
+    EXPECT_TRUE(log.messages().empty()) << log.all();
+}
+
+TEST_F(ImageManagerTest, WithoutADoubleSizePictureTheBundleEnlargesTheSingleOne) {
+    save(solid(3, 2, 200, 0, 0), m_res + wxT("pic.png"));
+    QelImageManager manager(&m_list);
+
+    WxLogCapture log;
+    const wxBitmapBundle bundle = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(bundle.IsOk());
+    EXPECT_EQ(wxSize(3, 2), bundle.GetDefaultSize());
+    EXPECT_EQ(200, redAt(bundle, wxSize(6, 4)));
+    EXPECT_TRUE(log.messages().empty())
+        << "a missing double-size picture is no error: " << log.all();
+}
+
+TEST_F(ImageManagerTest, ABundleStaysEmptyWhenThePictureCannotBeLoaded) {
+    QelImageManager manager(&m_list);
+    {
+        // Neither picture anywhere.
+        WxLogCapture log;
+        EXPECT_FALSE(manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG).IsOk());
+        EXPECT_TRUE(log.messages().empty()) << log.all();
+    }
+    {
+        // The double-size picture alone does not make a bundle.
+        save(solid(6, 4, 100, 0, 0), m_res + wxT("pic@2x.png"));
+        WxLogCapture log;
+        EXPECT_FALSE(manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG).IsOk());
+        EXPECT_TRUE(log.messages().empty()) << log.all();
+    }
+    {
+        // A damaged picture is not made up for by its double-size one.
+        saveDamaged(m_res + wxT("pic.png"));
+        WxLogCapture log;
+        EXPECT_FALSE(manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG).IsOk());
+        EXPECT_TRUE(log.contains(corruptedPng)) << log.all();
+    }
+}
+
+TEST_F(ImageManagerTest, ADamagedOrMisfitDoubleSizePictureIsLeftOut) {
+    save(solid(3, 2, 200, 0, 0), m_exe + wxT("damaged.png"));
+    saveDamaged(m_exe + wxT("damaged@2x.png"));
+    save(solid(3, 2, 200, 0, 0), m_exe + wxT("misfit.png"));
+    save(solid(5, 4, 100, 0, 0), m_exe + wxT("misfit@2x.png"));
+    QelImageManager manager(&m_list);
+
+    WxLogCapture log;
+    const wxBitmapBundle damaged = manager.loadBundle(wxT("damaged.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(damaged.IsOk());
+    EXPECT_EQ(200, redAt(damaged, wxSize(6, 4)));
+    EXPECT_TRUE(log.contains(corruptedPng)) << log.all() << "the loader reports the damage";
+
+    const wxBitmapBundle misfit = manager.loadBundle(wxT("misfit.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(misfit.IsOk());
+    EXPECT_EQ(wxSize(3, 2), misfit.GetDefaultSize());
+    EXPECT_EQ(200, redAt(misfit, wxSize(6, 4))) << "5x4 is not twice 3x2";
+}
+
+TEST_F(ImageManagerTest, TheDoubleSizePictureComesFromThePicturesOwnDirectory) {
+    save(solid(3, 2, 200, 0, 0), m_exe + wxT("pic.png"));
+    save(solid(6, 4, 100, 0, 0), m_res + wxT("pic@2x.png"));
+    save(solid(6, 4, 150, 0, 0), m_exe + wxT("other@2x.png"));
+    save(solid(3, 2, 50, 0, 0), m_res + wxT("other.png"));
+    QelImageManager manager(&m_list);
+
+    const wxBitmapBundle pic = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(pic.IsOk());
+    EXPECT_EQ(200, redAt(pic, wxSize(6, 4)));
+    const wxBitmapBundle other = manager.loadBundle(wxT("other.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(other.IsOk());
+    EXPECT_EQ(50, redAt(other, wxSize(6, 4)));
+}
+
+TEST_F(ImageManagerTest, WithoutAListABundleIsLoadedFromTheCurrentDirectory) {
+    save(solid(3, 2, 200, 0, 0), m_res + wxT("pic.png"));
+    save(solid(6, 4, 100, 0, 0), m_res + wxT("pic@2x.png"));
+    QelImageManager manager(nullptr);
+    CurrentDirectory inRes(m_res);
+
+    const wxBitmapBundle bundle = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(bundle.IsOk());
+    EXPECT_EQ(100, redAt(bundle, wxSize(6, 4)));
+
+    WxLogCapture log;
+    EXPECT_FALSE(manager.loadBundle(wxT("missing.png"), wxBITMAP_TYPE_PNG).IsOk());
+    EXPECT_TRUE(log.mentions(wxT("missing.png"))) << log.all() << "the loader's own words";
+}
+
 // A manager is used through its operations, which a derived one may replace.
 class CountingImageManager : public QelImageManager {
 public:
@@ -245,6 +365,10 @@ public:
     bool loadBitmap(wxBitmap&, const wxString&, wxBitmapType) const override {
         ++calls;
         return true;
+    }
+    wxBitmapBundle loadBundle(const wxString&, wxBitmapType) const override {
+        ++calls;
+        return wxBitmapBundle::FromBitmap(wxBitmap(solid(2, 2, 1, 2, 3)));
     }
     mutable int calls = 0;
 };
@@ -255,6 +379,8 @@ TEST_F(ImageManagerTest, OperationsAreReplaceable) {
     wxBitmap bitmap;
     EXPECT_TRUE(manager.loadBitmap(bitmap, wxT("anything.png"), wxBITMAP_TYPE_PNG));
     EXPECT_EQ(1, counting.calls);
+    EXPECT_TRUE(manager.loadBundle(wxT("anything.png"), wxBITMAP_TYPE_PNG).IsOk());
+    EXPECT_EQ(2, counting.calls);
 }
 
 // The pictures the application finds through its search list: the program's
@@ -349,6 +475,53 @@ TEST(StatusPictures, EveryStatusLooksDifferent) {
                          qelguitest::sameOpaquePixels(images[b], images[a]))
                 << names[a] << " looks like " << names[b];
         }
+    }
+}
+
+// Every picture of the panel comes with one made at twice its size, for
+// screens with a scale of 2: exactly twice as wide and as high, transparent
+// around it as well, and the same picture: halved again, it differs from the
+// single-size one by little on average (the edges are drawn anew at each
+// size). The application icon has its own sizes instead.
+TEST(StatusPictures, EachPanelPictureHasADoubleSizeOneOfTheSameLook) {
+    qelguitest::registerImageHandlers();
+    const wxString res = qelguitest::binDir() + wxT("/res/");
+    for (const Picture& picture : pictures) {
+        const wxString name = wxString::FromUTF8(picture.name);
+        if (name.StartsWith(wxT("qel_icon-"))) {
+            EXPECT_FALSE(wxFileExists(res + name + wxT("@2x.png"))) << picture.name;
+            continue;
+        }
+        SCOPED_TRACE(picture.name);
+        const wxImage single(res + name + wxT(".png"), wxBITMAP_TYPE_PNG);
+        const wxImage twice(res + name + wxT("@2x.png"), wxBITMAP_TYPE_PNG);
+        ASSERT_TRUE(single.IsOk());
+        ASSERT_TRUE(twice.IsOk());
+        EXPECT_EQ(wxSize(2 * picture.width, 2 * picture.height), twice.GetSize());
+        ASSERT_TRUE(twice.HasAlpha());
+        EXPECT_LT(twice.GetAlpha(0, 0), 32);
+        EXPECT_LT(twice.GetAlpha(twice.GetWidth() - 1, twice.GetHeight() - 1), 32);
+
+        const wxImage halved =
+            twice.Scale(picture.width, picture.height, wxIMAGE_QUALITY_BOX_AVERAGE);
+        double difference = 0;
+        for (int y = 0; y < picture.height; ++y) {
+            for (int x = 0; x < picture.width; ++x) {
+                // Colour weighted by coverage, so that a transparent pixel's
+                // colour counts for nothing.
+                const int a = single.GetAlpha(x, y);
+                const int b = halved.GetAlpha(x, y);
+                difference +=
+                    std::abs(single.GetRed(x, y) * a - halved.GetRed(x, y) * b) / 255.0 +
+                    std::abs(single.GetGreen(x, y) * a - halved.GetGreen(x, y) * b) / 255.0 +
+                    std::abs(single.GetBlue(x, y) * a - halved.GetBlue(x, y) * b) / 255.0 +
+                    std::abs(a - b);
+            }
+        }
+        const double mean = difference / (4.0 * picture.width * picture.height);
+        std::printf("measured: %s: mean difference of the halved double-size picture %.2f\n",
+                    picture.name, mean);
+        EXPECT_LT(mean, 3.0);
     }
 }
 

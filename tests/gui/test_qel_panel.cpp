@@ -26,7 +26,9 @@
 
 #include <gtest/gtest.h>
 
+#include <wx/bmpbndl.h>
 #include <wx/button.h>
+#include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/msgdlg.h>
 #include <wx/notebook.h>
@@ -40,6 +42,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -67,6 +70,7 @@ Box warning(const std::string& text) {
 template <typename Base> class Open : public Base {
 public:
     using Base::Base;
+    using Base::m_aboutLogoBitmap;
     using Base::m_advancedButton;
     using Base::m_encodingChoice;
     using Base::m_formatLabel;
@@ -77,13 +81,16 @@ public:
     using Base::m_ipText;
     using Base::m_latencyChoice;
     using Base::m_latencyLabel;
+    using Base::m_logoBitmap;
     using Base::m_macLabel;
     using Base::m_macText;
     using Base::m_networkBitmap;
     using Base::m_networkChoice;
+    using Base::m_networkImages;
     using Base::m_notebook;
     using Base::m_platformButton;
     using Base::m_powerButton;
+    using Base::m_powerImages;
     using Base::m_powerOn;
     using Base::m_sampleRateChoice;
     using Base::m_settingsPage;
@@ -109,6 +116,18 @@ bool showsPicture(const wxBitmap& bitmap, const std::string& name) {
     EXPECT_TRUE(file.LoadFile(binDir() + wxT("/res/") + wxString::FromUTF8(name) + wxT(".png"),
                               wxBITMAP_TYPE_PNG));
     return bitmap.IsOk() && qelguitest::sameOpaquePixels(file, bitmap.ConvertToImage());
+}
+
+// A bundle of the picture called `name` with its double-size picture: the
+// bundle's size is the picture's, and at twice that size it gives the
+// double-size file's own pixels, not the picture enlarged.
+bool bundlesPicture(const wxBitmapBundle& bundle, const std::string& name) {
+    wxImage twice;
+    EXPECT_TRUE(twice.LoadFile(binDir() + wxT("/res/") + wxString::FromUTF8(name) + wxT("@2x.png"),
+                               wxBITMAP_TYPE_PNG));
+    return bundle.IsOk() && bundle.GetDefaultSize() * 2 == twice.GetSize() &&
+           showsPicture(bundle.GetBitmap(bundle.GetDefaultSize()), name) &&
+           qelguitest::sameOpaquePixels(twice, bundle.GetBitmap(twice.GetSize()).ConvertToImage());
 }
 
 std::vector<std::pair<wxString, int>> g_launched;
@@ -277,6 +296,53 @@ TEST_F(PanelTest, Construction) {
     wxWindow* platform = wxWindow::FindWindowByLabel(wxT("ASIO"), made);
     ASSERT_NE(nullptr, dynamic_cast<wxButton*>(platform)) << "the platform button says ASIO";
     EXPECT_TRUE(platform->IsShown());
+}
+
+// Each status picture comes with its double-size picture, for screens with a
+// scale of 2, in the order of the pictures' indices.
+TEST_F(PanelTest, StatusPicturesComeWithTheirDoubleSizePictures) {
+    OpenPanel* panel = plain();
+    const char* const power[] = {"dpi90-power-grey", "dpi90-power-grey-pressed",
+                                 "dpi90-power-green", "dpi90-power-green-pressed"};
+    for (size_t i = 0; i < std::size(power); ++i) {
+        EXPECT_TRUE(bundlesPicture(panel->m_powerImages[i], power[i])) << i;
+    }
+    const char* const network[] = {"dpi90-ethernet-nc",           "dpi90-ethernet-nc",
+                                   "dpi90-ethernet-100m-badness", "dpi90-ethernet-1g-badness",
+                                   "dpi90-ethernet-100m",         "dpi90-ethernet-1g"};
+    for (size_t i = 0; i < std::size(network); ++i) {
+        EXPECT_TRUE(bundlesPicture(panel->m_networkImages[i], network[i])) << i;
+    }
+}
+
+// The logo and the help picture come through the image manager too; where it
+// finds none, the layout's own stay.
+TEST_F(PanelTest, LogoAndHelpPicturesComeThroughTheImageManager) {
+    const wxString directory = wxFileName::GetTempDir() + wxT("/qel-panel-pictures-") +
+                               wxString::Format(wxT("%lu/"), wxGetProcessId());
+    ASSERT_TRUE(wxFileName::Mkdir(directory, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
+    wxImage logo(220, 40);
+    logo.SetRGB(wxRect(0, 0, 220, 40), 255, 0, 0);
+    ASSERT_TRUE(logo.SaveFile(directory + wxT("dpi90-word-ostrane.png"), wxBITMAP_TYPE_PNG));
+    wxImage help(24, 24);
+    help.SetRGB(wxRect(0, 0, 24, 24), 0, 255, 0);
+    ASSERT_TRUE(help.SaveFile(directory + wxT("help_circle_blue_v2.png"), wxBITMAP_TYPE_PNG));
+    wxArrayString list;
+    list.Add(directory);
+    QelImageManager images(&list);
+
+    OpenPanel* panel = make<OpenPanel>(wxString(), &images);
+    EXPECT_EQ(255, panel->m_logoBitmap->GetBitmap().ConvertToImage().GetRed(5, 5));
+    EXPECT_EQ(255, panel->m_aboutLogoBitmap->GetBitmap().ConvertToImage().GetRed(5, 5));
+    EXPECT_EQ(255, panel->m_helpButton->GetBitmapLabel().ConvertToImage().GetGreen(5, 5));
+    wxFileName::Rmdir(directory, wxPATH_RMDIR_RECURSIVE);
+
+    wxArrayString nowhere;
+    nowhere.Add(binDir() + wxT("/no-such-directory/"));
+    QelImageManager none(&nowhere);
+    OpenPanel* layouts = make<OpenPanel>(wxString(), &none);
+    EXPECT_TRUE(showsPicture(layouts->m_logoBitmap->GetBitmap(), "dpi90-word-ostrane"));
+    EXPECT_TRUE(showsPicture(layouts->m_helpButton->GetBitmapLabel(), "help_circle_blue_v2"));
 }
 
 TEST_F(PanelTest, PicturesThatCannotBeLoadedStayEmpty) {
