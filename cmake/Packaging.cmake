@@ -9,8 +9,13 @@
 #   lib/qelvane/res                           link to share/qelvane/res
 #   share/qelvane/res/*.png                   the pictures, the panel's also
 #                                             at twice the size (*@2x.png)
-#   share/applications/qelvane.desktop        the desktop entry
+#   share/applications/example.qelvane.Panel.desktop    the desktop entry
+#   share/metainfo/example.qelvane.Panel.metainfo.xml   the AppStream data
+#   share/locale/<lang>/LC_MESSAGES/qelvane.mo           the translations
 #   share/icons/hicolor/<n>x<n>/apps/qelvane.png, scalable/apps/qelvane.svg
+#   share/man/man1/qel-panel.1.gz, qel-manager.1.gz     the manual pages
+#   share/doc/qelvane/copyright, changelog.Debian.gz
+#   lib/systemd/user/qel-manager.service      the manager as a user service
 #
 # A start through the link is the same executable to the single-instance
 # rule: the kernel reports the program's real path.
@@ -19,18 +24,37 @@
 #   cd build && cpack -G DEB
 include(GNUInstallDirs)
 
+# Directories the installation makes are rwxr-xr-x whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
 set(QEL_INSTALL_PRIVATEDIR "lib/qelvane" CACHE STRING
   "Directory, relative to the prefix, of the programs and their pictures")
 set(QEL_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/qelvane")
 
 install(TARGETS qel-panel qel-manager RUNTIME DESTINATION ${QEL_INSTALL_PRIVATEDIR})
+# A stripped installation (cmake --install --strip, and the package) drops
+# the compiler's notes too, as Debian's own packaging tools do.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program IN ITEMS qel-panel qel-manager)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QEL_INSTALL_PRIVATEDIR}/\${program}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()
+")
 
 # Every rendered picture, the double-size ones ("<name>@2x.png") among them.
 file(GLOB qel_install_pictures CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/*.png)
 install(FILES ${qel_install_pictures} DESTINATION ${QEL_INSTALL_DATADIR}/res)
 
-install(FILES ${PROJECT_SOURCE_DIR}/res/qelvane.desktop
+# The desktop entry is named after the application's AppStream id.
+set(QEL_APP_ID "example.qelvane.Panel")
+install(FILES ${PROJECT_SOURCE_DIR}/res/${QEL_APP_ID}.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/res/${QEL_APP_ID}.metainfo.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 foreach(size IN ITEMS 16 24 32 48 256)
   install(FILES ${PROJECT_SOURCE_DIR}/res/qel_icon-${size}.png
@@ -40,6 +64,31 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/res/src/qel_icon-256.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
   RENAME qelvane.svg)
+
+# Manual pages and the package's change log go in compressed as Debian
+# wants them: gzip -9n, which stores no name and no time, so that the same
+# text gives the same file.
+find_program(QEL_GZIP gzip REQUIRED)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man ${CMAKE_BINARY_DIR}/packaging)
+set(qel_compressed "")
+function(qel_compress source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${QEL_GZIP} -9n -c ${source} > ${output}
+    DEPENDS ${source}
+    COMMENT "Compressing ${source}"
+    VERBATIM)
+  set(qel_compressed ${qel_compressed} ${output} PARENT_SCOPE)
+endfunction()
+foreach(page IN ITEMS qel-panel qel-manager)
+  qel_compress(${PROJECT_SOURCE_DIR}/man/${page}.1 ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+qel_compress(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian
+  ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+add_custom_target(qel_compressed ALL DEPENDS ${qel_compressed})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+  ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Relative links, made under DESTDIR too (the package is staged that way).
 function(qel_install_link link target)
@@ -52,6 +101,20 @@ function(qel_install_link link target)
     file(CREATE_LINK \"${target}\" \"\${link}\" SYMBOLIC)
   ")
 endfunction()
+
+# The manager as a service of the user's own. The unit names the installed
+# program, so it is written when the prefix is known: at install time (CPack
+# installs into /usr whatever prefix the build was configured with).
+set(QEL_INSTALL_USERUNITDIR "lib/systemd/user" CACHE STRING
+  "Directory, relative to the prefix, of systemd user units")
+install(CODE "
+  set(QEL_MANAGER_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/qel-manager\")
+  set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QEL_INSTALL_USERUNITDIR}/qel-manager.service\")
+  message(STATUS \"Installing: \${unit}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/res/qel-manager.service.in\" \"\${unit}\" @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${unit}\")
+")
 
 file(RELATIVE_PATH qel_bin_to_private
   /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QEL_INSTALL_PRIVATEDIR})
@@ -78,6 +141,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The package's own revision; packaging/changelog.Debian names the same.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION "sound")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://help.qelvane.example/")

@@ -327,15 +327,22 @@ TEST_F(PanelProgram, InstalledItRunsThroughItsLinkWithItsPictures) {
         {QEL_CMAKE_COMMAND, "--install", QEL_BUILD_DIR, "--prefix", prefix}, 30000);
     ASSERT_EQ(0, install.exitCode) << install.out;
     for (const char* path :
-         {"/bin/qel-panel", "/bin/qel-manager", "/share/applications/qelvane.desktop",
+         {"/bin/qel-panel", "/bin/qel-manager", "/share/applications/example.qelvane.Panel.desktop",
+          "/share/metainfo/example.qelvane.Panel.metainfo.xml",
           "/share/icons/hicolor/48x48/apps/qelvane.png",
           "/share/icons/hicolor/scalable/apps/qelvane.svg", "/lib/qelvane/res/dpi90-power-grey.png",
-          "/lib/qelvane/res/dpi90-power-grey@2x.png", "/share/qelvane/res/qel_icon-256.png"}) {
+          "/lib/qelvane/res/dpi90-power-grey@2x.png", "/share/qelvane/res/qel_icon-256.png",
+          "/share/man/man1/qel-panel.1.gz", "/share/man/man1/qel-manager.1.gz",
+          "/share/doc/qelvane/copyright", "/share/locale/de/LC_MESSAGES/qelvane.mo"}) {
         EXPECT_TRUE(std::filesystem::exists(prefix + path)) << path;
     }
-    const std::string desktop = qeltest::readFile(prefix + "/share/applications/qelvane.desktop");
+    const std::string desktop =
+        qeltest::readFile(prefix + "/share/applications/example.qelvane.Panel.desktop");
     EXPECT_NE(std::string::npos, desktop.find("\nExec=qel-panel\n"));
     EXPECT_NE(std::string::npos, desktop.find("\nIcon=qelvane\n"));
+    // The user unit starts the manager installed beside the panel.
+    const std::string unit = qeltest::readFile(prefix + "/lib/systemd/user/qel-manager.service");
+    EXPECT_NE(std::string::npos, unit.find("\nExecStart=" + prefix + "/bin/qel-manager\n")) << unit;
 
     startManager();
     auto panel = startPanel("installed", prefix + "/bin/qel-panel");
