@@ -241,6 +241,12 @@ QelPanel::QelPanel(wxWindow* parent, QelFactory* factory, const wxString& platfo
     m_spacerPanel->Disable();
 
     m_notebook->SetSelection(0);
+    m_notebook->Bind(wxEVT_NOTEBOOK_PAGE_CHANGED, [this](wxBookCtrlEvent& event) {
+        if (wxWindow* page = m_notebook->GetPage(static_cast<size_t>(event.GetSelection()))) {
+            layoutPage(page);
+        }
+        event.Skip();
+    });
     m_settingsPage->Layout(); // the platform button's new label or its absence
 }
 
@@ -313,7 +319,18 @@ void QelPanel::setClient(QelClient* client) {
 
 void QelPanel::setInfo(const QelInfo* info) {
     m_versionText->SetLabelText(info != nullptr ? info->getVersion() : wxString(wxT("?")));
-    m_aboutPage->Layout();
+    layoutPage(m_aboutPage);
+}
+
+// A page that has never been shown measured its texts before the toolkit
+// applied their fonts (the bold title came out clipped, "Qelv"): each time a
+// page is shown, and whenever its texts change, it is measured and laid out
+// afresh.
+void QelPanel::layoutPage(wxWindow* page) {
+    for (wxWindow* child : page->GetChildren()) {
+        child->InvalidateBestSize();
+    }
+    page->Layout();
 }
 
 void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {

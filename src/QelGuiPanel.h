@@ -102,6 +102,7 @@ protected:
     // Tells a screen reader what each control is, and what the state shown
     // says (the power button's state, the network picture in words).
     void describeControls();
+    void layoutPage(wxWindow* page);
     void describeState(const QelConfig* config, const qel_state* record);
 
     QelFactory* m_factory; // not owned

@@ -25,6 +25,7 @@
 #include <wx/choice.h>
 #include <wx/notebook.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 #include <wx/time.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
@@ -178,6 +179,46 @@ TEST_F(MainWindow, HandsTheClientToThePanel) {
     EXPECT_EQ(1u, network->GetCount());
 }
 
+// Runs the toolkit's own loop (the display's events reach it only so) until
+// `done` holds or `timeoutMs` passed.
+bool yieldUntil(const std::function<bool()>& done, int timeoutMs) {
+    const wxLongLong end = wxGetLocalTimeMillis() + timeoutMs;
+    while (!done()) {
+        if (wxGetLocalTimeMillis() >= end) {
+            return false;
+        }
+        wxYield();
+        wxMilliSleep(1);
+    }
+    return true;
+}
+
+// The About page was measured before it was first shown, when its fonts
+// were not applied yet: its bold title came out clipped. Shown, every text
+// on it has the room its font needs.
+TEST_F(MainWindow, TheAboutPageShowsItsTextsWhole) {
+    startUp();
+    QelFrame* frame = makeFrame();
+    frame->setClient(m_client.get());
+    frame->Show();
+    auto* notebook = dynamic_cast<wxNotebook*>(wxWindow::FindWindowByName(wxT("notebook"), frame));
+    ASSERT_NE(nullptr, notebook);
+    notebook->SetSelection(1);
+    wxWindow* about = notebook->GetPage(1);
+    ASSERT_TRUE(yieldUntil([&] { return about->IsShownOnScreen(); }, 5000));
+    int texts = 0;
+    for (wxWindow* child : about->GetChildren()) {
+        if (auto* text = dynamic_cast<wxStaticText*>(child)) {
+            ++texts;
+            const wxSize needed = text->GetTextExtent(text->GetLabel());
+            EXPECT_GE(text->GetSize().GetWidth(), needed.GetWidth()) << text->GetLabel();
+            EXPECT_GE(text->GetSize().GetHeight(), needed.GetHeight()) << text->GetLabel();
+        }
+    }
+    EXPECT_EQ(3, texts) << "the title, the version's label and the version";
+    frame->Hide();
+}
+
 TEST_F(MainWindow, AClientEventBeforeTheClientDoesNothing) {
     startUp();
     QelFrame* frame = makeFrame();
@@ -318,20 +359,6 @@ private:
     GetFocus m_getFocus;
     IsAncestor m_isAncestor;
 };
-
-// Runs the toolkit's own loop (the display's events reach it only so) until
-// `done` holds or `timeoutMs` passed.
-bool yieldUntil(const std::function<bool()>& done, int timeoutMs) {
-    const wxLongLong end = wxGetLocalTimeMillis() + timeoutMs;
-    while (!done()) {
-        if (wxGetLocalTimeMillis() >= end) {
-            return false;
-        }
-        wxYield();
-        wxMilliSleep(1);
-    }
-    return true;
-}
 
 class MainWindowKeyboard : public MainWindow {
 protected:
