@@ -143,15 +143,31 @@ Screenshot capture(Window window) {
     return run.exitCode == 0 ? parsePixmap(run.out) : Screenshot();
 }
 
+// Whether the panel has painted its page: a window the toolkit has mapped
+// but not drawn yet is black, and stays so for a while on a slow machine.
+bool painted(const Screenshot& shot) {
+    if (!shot.ok()) {
+        return false;
+    }
+    size_t grey = 0;
+    for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+            grey += shot.at(x, y) == k_grey ? 1 : 0;
+        }
+    }
+    return grey * 4 > static_cast<size_t>(shot.width) * static_cast<size_t>(shot.height);
+}
+
 // A screenshot once the window has painted and nothing changes any more: two
-// captures in a row are the same. Not ok when that did not happen in time.
+// painted captures in a row are the same. Not ok when that did not happen in
+// time.
 Screenshot stillShot(Window window) {
     Screenshot last;
     Screenshot shot;
     const bool still = qele2e::waitUntil(
         [&] {
             shot = capture(window);
-            const bool same = shot.ok() && shot == last;
+            const bool same = painted(shot) && shot == last;
             last = shot;
             return same;
         },
