@@ -4,7 +4,7 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-set(QEL_TEST_LAYERS runtime protocol client manager model bridge gui e2e)
+set(QEL_TEST_LAYERS runtime protocol client manager model bridge gui e2e qelctl)
 
 # qel_add_test(<name> LAYER <layer> SOURCES <files...> [LIBS <libs...>]
 #              [TIMEOUT <seconds>] [PORT_LOCK] [DISPLAY_LOCK] [NO_MAIN])

@@ -159,13 +159,12 @@ Read readValue(const KeyInfo& key, const std::string& text, Setting& setting, st
         range = "0.001 to 4294967.295 ms";
         return readMilliseconds(withoutUnit(text, "ms"), setting.number);
     case Key::LATENCY: {
+        // A number of milliseconds is one, well formed or not; anything else
+        // before "ms" may be a name.
         const std::string ms = withoutUnit(text, "ms");
-        if (ms != text) {
+        if (ms != text && !ms.empty() && ms.find_first_not_of("0123456789.") == std::string::npos) {
             range = "0.001 to 4294967.295 ms";
-            const Read read = readMilliseconds(ms, setting.number);
-            if (read != Read::MALFORMED) {
-                return read;
-            }
+            return readMilliseconds(ms, setting.number);
         }
         if (allDigits(text)) {
             setting.form = Setting::INDEX;

@@ -35,11 +35,11 @@ bool expired(Clock::time_point start, int timeoutMs) {
     return Clock::now() - start > std::chrono::milliseconds(timeoutMs);
 }
 
-// Forks and executes qel-manager with `args`; standard output and error go
+// Forks and executes `program` with `args`; standard output and error go
 // to the given files.
-pid_t spawn(const std::vector<std::string>& args, const std::string& outPath,
-            const std::string& errPath, const std::string& cwd) {
-    std::vector<std::string> all{QEL_MANAGER_BINARY};
+pid_t spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::string& outPath, const std::string& errPath, const std::string& cwd) {
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : all) {
@@ -131,9 +131,23 @@ std::string fixedOptionsJson() {
 
 ProgramRun runManagerProgram(const std::vector<std::string>& args, const std::string& cwd,
                              int timeoutMs) {
+    return runProgram(QEL_MANAGER_BINARY, args, cwd, timeoutMs);
+}
+
+pid_t startProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& outPath, const std::string& errPath) {
+    return spawn(program, args, outPath, errPath, "");
+}
+
+int waitProgram(pid_t pid, int timeoutMs) {
+    return waitFor(pid, timeoutMs);
+}
+
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd, int timeoutMs) {
     ScratchDir outputs;
     ProgramRun run;
-    const pid_t pid = spawn(args, outputs.file("out"), outputs.file("err"), cwd);
+    const pid_t pid = spawn(program, args, outputs.file("out"), outputs.file("err"), cwd);
     if (pid < 0) {
         return run;
     }
@@ -161,7 +175,7 @@ ManagerProcess::ManagerProcess(const ScratchDir& dir, const std::vector<std::str
         args.push_back(std::to_string(port));
     }
     args.insert(args.end(), extra.begin(), extra.end());
-    m_pid = spawn(args, dir.file("manager.out"), m_logPath, "");
+    m_pid = spawn(QEL_MANAGER_BINARY, args, dir.file("manager.out"), m_logPath, "");
 }
 
 ManagerProcess::~ManagerProcess() {

@@ -51,6 +51,15 @@ struct ProgramRun {
 // at most `timeoutMs`.
 ProgramRun runManagerProgram(const std::vector<std::string>& args, const std::string& cwd = "",
                              int timeoutMs = 5000);
+// The same with any program.
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd = "", int timeoutMs = 5000);
+// Starts `program` in the background, its standard output and error going to
+// the files; -1 when it cannot. waitProgram waits at most `timeoutMs` for it:
+// its exit code, 128 + the signal that ended it, or -1 while it runs.
+pid_t startProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& outPath, const std::string& errPath);
+int waitProgram(pid_t pid, int timeoutMs);
 
 // One qel-manager daemon in a scratch directory.
 class ManagerProcess {
