@@ -4,8 +4,8 @@
 # executable's directory its working directory, so the programs live in a
 # private directory with the pictures beside them, and bin/ holds links:
 #
-#   bin/qel-panel, bin/qel-manager            links to lib/qelvane/...
-#   lib/qelvane/qel-panel, qel-manager        the programs
+#   bin/qel-panel, bin/qel-manager, bin/qelctl  links to lib/qelvane/...
+#   lib/qelvane/qel-panel, qel-manager, qelctl  the programs
 #   lib/qelvane/res                           link to share/qelvane/res
 #   share/qelvane/res/*.png                   the pictures, the panel's also
 #                                             at twice the size (*@2x.png)
@@ -13,7 +13,8 @@
 #   share/metainfo/example.qelvane.Panel.metainfo.xml   the AppStream data
 #   share/locale/<lang>/LC_MESSAGES/qelvane.mo           the translations
 #   share/icons/hicolor/<n>x<n>/apps/qelvane.png, scalable/apps/qelvane.svg
-#   share/man/man1/qel-panel.1.gz, qel-manager.1.gz     the manual pages
+#   share/man/man1/qel-panel.1.gz, qel-manager.1.gz, qelctl.1.gz  the manual pages
+#   share/bash-completion/completions/qelctl  qelctl's completion
 #   share/doc/qelvane/copyright, changelog.Debian.gz
 #   lib/systemd/user/qel-manager.service      the manager as a user service
 #
@@ -32,12 +33,12 @@ set(QEL_INSTALL_PRIVATEDIR "lib/qelvane" CACHE STRING
   "Directory, relative to the prefix, of the programs and their pictures")
 set(QEL_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/qelvane")
 
-install(TARGETS qel-panel qel-manager RUNTIME DESTINATION ${QEL_INSTALL_PRIVATEDIR})
+install(TARGETS qel-panel qel-manager qelctl RUNTIME DESTINATION ${QEL_INSTALL_PRIVATEDIR})
 # A stripped installation (cmake --install --strip, and the package) drops
 # the compiler's notes too, as Debian's own packaging tools do.
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
-    foreach(program IN ITEMS qel-panel qel-manager)
+    foreach(program IN ITEMS qel-panel qel-manager qelctl)
       execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QEL_INSTALL_PRIVATEDIR}/\${program}\"
         COMMAND_ERROR_IS_FATAL ANY)
@@ -79,13 +80,17 @@ function(qel_compress source output)
     VERBATIM)
   set(qel_compressed ${qel_compressed} ${output} PARENT_SCOPE)
 endfunction()
-foreach(page IN ITEMS qel-panel qel-manager)
+foreach(page IN ITEMS qel-panel qel-manager qelctl)
   qel_compress(${PROJECT_SOURCE_DIR}/man/${page}.1 ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
   install(FILES ${CMAKE_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 qel_compress(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian
   ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
 add_custom_target(qel_compressed ALL DEPENDS ${qel_compressed})
+
+# Bash completes qelctl's commands, keys and the manager's values.
+install(FILES ${PROJECT_SOURCE_DIR}/qelctl/qelctl.bash
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qelctl)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
   ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -121,6 +126,7 @@ file(RELATIVE_PATH qel_bin_to_private
 file(RELATIVE_PATH qel_private_to_data /prefix/${QEL_INSTALL_PRIVATEDIR} /prefix/${QEL_INSTALL_DATADIR})
 qel_install_link(${CMAKE_INSTALL_BINDIR}/qel-panel ${qel_bin_to_private}/qel-panel)
 qel_install_link(${CMAKE_INSTALL_BINDIR}/qel-manager ${qel_bin_to_private}/qel-manager)
+qel_install_link(${CMAKE_INSTALL_BINDIR}/qelctl ${qel_bin_to_private}/qelctl)
 qel_install_link(${QEL_INSTALL_PRIVATEDIR}/res ${qel_private_to_data}/res)
 
 # ---- the Debian package ----------------------------------------------------
@@ -134,8 +140,9 @@ a computer's audio to and from Lirva audio-network devices. It talks to the
 QEL Manager service on 127.0.0.1:8899, shows the sound card's state and
 sends the user's settings.
 .
-The package also holds qel-manager, a stand-in manager service that lets
-the panel run without the real one.")
+The package also holds qelctl, which shows and changes the same settings
+from the command line, and qel-manager, a stand-in manager service that
+lets the panel run without the real one.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "qelvane")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
