@@ -85,6 +85,9 @@ TEST_F(QelctlProcess, StatusInBothForms) {
                             "ASIO application:   not connected\n"
                             "Lock flags:         0x0000 (unlocked)\n"
                             "System error:       none\n");
+    const ProgramRun verbose = qelctl({"-v", "status"});
+    EXPECT_EQ(verbose.out, text.out);
+    EXPECT_NE(verbose.err.find(" Debug qel_client_on_event: state is:"), std::string::npos);
     ASSERT_EQ(manager.ctl({"error", "0x0201"}).exitCode, 0);
     const ProgramRun object = qelctl({"status", "--json"});
     EXPECT_EQ(object.exitCode, 0) << object.err;
