@@ -128,6 +128,22 @@ wxString networkText(const QelConfig* config, const qel_state* record) {
     return name.empty() ? text : wxString::Format(_("%s: %s"), name, text);
 }
 
+// The count a configuration is lowered to for a rate that allows at most
+// `limit` channels: the largest offered count within it. A limit that is no
+// offered count itself would give a configuration that is not valid, and
+// the user's change would be dropped without a word; with no offered count
+// within it, the limit.
+unsigned int reducedChannels(const QelOptions& options, unsigned int limit) {
+    unsigned int best = 0;
+    for (const wxString& count : options.getChannelCounts()) {
+        const unsigned int n = qelParseLeadingNumber(count).value_or(0);
+        if (n <= limit && n > best) {
+            best = n;
+        }
+    }
+    return best > 0 ? best : limit;
+}
+
 // The audio interface ("ASIO", "WDM") of a configuration of the ASIO family;
 // empty for any other configuration and without one.
 wxString audioInterfaceOf(const QelConfig* config) {
@@ -451,7 +467,7 @@ bool QelPanel::apply() {
     const unsigned int channels = qelParseLeadingNumber(config->m_channels).value_or(0);
     const bool reduce = limit > 0 && channels > limit;
     if (reduce) {
-        config->m_channels = wxString::Format(wxT("%u"), limit);
+        config->m_channels = wxString::Format(wxT("%u"), reducedChannels(*options, limit));
     }
     // Whatever the manager makes of it comes back as its next state.
     if (!config->isValid(options) || m_client->setConfig(*config) != KES_SUCCESS) {

@@ -600,6 +600,26 @@ TEST_F(PanelTest, ASampleRateWithFewerChannelsLowersTheCountAndSaysSo) {
     ASSERT_NO_FATAL_FAILURE(answer(request, many));
 }
 
+// A rate whose limit is no offered count: the count is lowered to the
+// largest offered one within the limit, so that the change is still sent.
+TEST_F(PanelTest, TheCountIsLoweredToTheLargestOfferedOneTheRateAllows) {
+    OpenPanel* panel = plain();
+    qel_options options = sampleOptions();
+    options.sample_rates.entries[2].max_channels = 24; // 96000 Hz: 2 4 8 16 offered within it
+    qel_state many = sampleState();
+    many.config.channels = 64;
+    startUp(many);
+    ASSERT_NO_FATAL_FAILURE(sendOptions(options));
+    panel->setClient(m_client.get());
+    BoxRecorder boxes;
+    choose(panel->m_sampleRateChoice, "96000 Hz");
+    qel_config sent{};
+    ASSERT_NO_FATAL_FAILURE(receiveConfig(&sent));
+    EXPECT_EQ(16, sent.channels);
+    EXPECT_EQ(std::vector<Box>{warning("Channel count reduced to 16 due to sample rate 96000 Hz")},
+              boxes.boxes());
+}
+
 TEST_F(PanelTest, WhatCannotBeSentIsDroppedSilently) {
     OpenPanel* panel = plain();
     qel_state odd = sampleState();

@@ -75,10 +75,15 @@ public:
         return -1;
     }
     // Whether the command's last word was a DISCONNECT (it has ended, so
-    // anything it sent is waiting).
+    // anything it sent is waiting). A slow run may have moved the clock past
+    // a keepalive before: only the last word counts.
     bool disconnected() {
         Datagram datagram;
-        return peer.receive(datagram, 0) && datagram.opcode == TESK2_OPCODE_DISCONNECT;
+        uint16_t last = 0;
+        while (peer.receive(datagram, 0)) {
+            last = datagram.opcode;
+        }
+        return last == TESK2_OPCODE_DISCONNECT;
     }
 
     TestClock clock;
