@@ -32,9 +32,9 @@ uint16_t list_count(uint16_t wire) {
 // ---- Reading ----
 
 // Opens the structure at `offset` and requires `minimum` slots.
-kes_result open_struct(const tesk2_message* msg, uint16_t offset, uint16_t minimum,
+kes_result open_struct(const tesk2_reader* msg, uint16_t offset, uint16_t minimum,
                        tesk2_struct* handle) {
-    kes_result result = tesk2_message_get_struct(msg, offset, handle);
+    kes_result result = tesk2_reader_get_struct(msg, offset, handle);
     if (result != KES_SUCCESS) {
         return result;
     }
@@ -42,89 +42,89 @@ kes_result open_struct(const tesk2_message* msg, uint16_t offset, uint16_t minim
 }
 
 // Opens the structure whose offset is held in slot `index` of `parent`.
-kes_result open_struct_at(const tesk2_message* msg, const tesk2_struct& parent, uint16_t index,
+kes_result open_struct_at(const tesk2_reader* msg, const tesk2_struct& parent, uint16_t index,
                           uint16_t minimum, tesk2_struct* handle) {
     uint16_t offset = 0;
-    kes_result result = tesk2_struct_get_slot(msg, &parent, index, &offset);
+    kes_result result = tesk2_reader_get_slot(msg, &parent, index, &offset);
     if (result != KES_SUCCESS) {
         return result;
     }
     return open_struct(msg, offset, minimum, handle);
 }
 
-kes_result read_u32_at(const tesk2_message* msg, const tesk2_struct& s, uint16_t index,
+kes_result read_u32_at(const tesk2_reader* msg, const tesk2_struct& s, uint16_t index,
                        uint32_t* value) {
     uint16_t offset = 0;
-    kes_result result = tesk2_struct_get_slot(msg, &s, index, &offset);
+    kes_result result = tesk2_reader_get_slot(msg, &s, index, &offset);
     if (result != KES_SUCCESS) {
         return result;
     }
-    return tesk2_message_get_u32(msg, offset, value);
+    return tesk2_reader_get_u32(msg, offset, value);
 }
 
-kes_result read_string_at(const tesk2_message* msg, const tesk2_struct& s, uint16_t index,
+kes_result read_string_at(const tesk2_reader* msg, const tesk2_struct& s, uint16_t index,
                           char* destination, size_t capacity) {
     uint16_t offset = 0;
-    kes_result result = tesk2_struct_get_slot(msg, &s, index, &offset);
+    kes_result result = tesk2_reader_get_slot(msg, &s, index, &offset);
     if (result != KES_SUCCESS) {
         return result;
     }
     size_t length = capacity;
-    return tesk2_message_get_string(msg, offset, destination, &length);
+    return tesk2_reader_get_string(msg, offset, destination, &length);
 }
 
-kes_result read_wstring_at(const tesk2_message* msg, const tesk2_struct& s, uint16_t index,
+kes_result read_wstring_at(const tesk2_reader* msg, const tesk2_struct& s, uint16_t index,
                            char16_t* destination, size_t capacity) {
     uint16_t offset = 0;
-    kes_result result = tesk2_struct_get_slot(msg, &s, index, &offset);
+    kes_result result = tesk2_reader_get_slot(msg, &s, index, &offset);
     if (result != KES_SUCCESS) {
         return result;
     }
     size_t length = capacity;
-    return tesk2_message_get_wstring(msg, offset, destination, &length);
+    return tesk2_reader_get_wstring(msg, offset, destination, &length);
 }
 
-kes_result read_bytes_at(const tesk2_message* msg, const tesk2_struct& s, uint16_t index,
+kes_result read_bytes_at(const tesk2_reader* msg, const tesk2_struct& s, uint16_t index,
                          uint8_t* destination, uint16_t count) {
     uint16_t offset = 0;
-    kes_result result = tesk2_struct_get_slot(msg, &s, index, &offset);
+    kes_result result = tesk2_reader_get_slot(msg, &s, index, &offset);
     if (result != KES_SUCCESS) {
         return result;
     }
-    return tesk2_message_get_bytes(msg, offset, count, destination);
+    return tesk2_reader_get_bytes(msg, offset, count, destination);
 }
 
-kes_result read_u16_list_at(const tesk2_message* msg, const tesk2_struct& s, uint16_t index,
+kes_result read_u16_list_at(const tesk2_reader* msg, const tesk2_struct& s, uint16_t index,
                             qel_u16_list* list) {
     uint16_t offset = 0;
-    kes_result result = tesk2_struct_get_slot(msg, &s, index, &offset);
+    kes_result result = tesk2_reader_get_slot(msg, &s, index, &offset);
     if (result != KES_SUCCESS) {
         return result;
     }
     uint16_t count = LIST_MAX;
-    result = tesk2_message_get_u16_array(msg, offset, &count, list->entries);
+    result = tesk2_reader_get_u16_array(msg, offset, &count, list->entries);
     if (result == KES_SUCCESS) {
         list->count = list_count(count);
     }
     return result;
 }
 
-kes_result read_u32_list_at(const tesk2_message* msg, const tesk2_struct& s, uint16_t index,
+kes_result read_u32_list_at(const tesk2_reader* msg, const tesk2_struct& s, uint16_t index,
                             qel_u32_list* list) {
     uint16_t offset = 0;
-    kes_result result = tesk2_struct_get_slot(msg, &s, index, &offset);
+    kes_result result = tesk2_reader_get_slot(msg, &s, index, &offset);
     if (result != KES_SUCCESS) {
         return result;
     }
     uint16_t count = LIST_MAX;
-    result = tesk2_message_get_u32_array(msg, offset, &count, list->entries);
+    result = tesk2_reader_get_u32_array(msg, offset, &count, list->entries);
     if (result == KES_SUCCESS) {
         list->count = list_count(count);
     }
     return result;
 }
 
-kes_result read_interface(const tesk2_message* msg, const tesk2_struct& s, qel_interface* entry) {
+kes_result read_interface(const tesk2_reader* msg, const tesk2_struct& s, qel_interface* entry) {
     kes_result result = KES_SUCCESS;
     if (s.count > 0) {
         result = read_wstring_at(msg, s, 0, entry->name, QEL_INTERFACE_NAME_SIZE);
@@ -135,19 +135,19 @@ kes_result read_interface(const tesk2_message* msg, const tesk2_struct& s, qel_i
     return result;
 }
 
-kes_result read_sample_rate(const tesk2_message* msg, const tesk2_struct& s,
+kes_result read_sample_rate(const tesk2_reader* msg, const tesk2_struct& s,
                             qel_sample_rate* entry) {
     kes_result result = KES_SUCCESS;
     if (s.count > 0) {
         result = read_u32_at(msg, s, 0, &entry->rate_hz);
     }
     if (result == KES_SUCCESS && s.count > 1) {
-        result = tesk2_struct_get_slot(msg, &s, 1, &entry->max_channels);
+        result = tesk2_reader_get_slot(msg, &s, 1, &entry->max_channels);
     }
     return result;
 }
 
-kes_result read_latency(const tesk2_message* msg, const tesk2_struct& s, qel_latency* entry) {
+kes_result read_latency(const tesk2_reader* msg, const tesk2_struct& s, qel_latency* entry) {
     kes_result result = KES_SUCCESS;
     if (s.count > 0) {
         result = read_string_at(msg, s, 0, entry->name, QEL_LATENCY_NAME_SIZE);
@@ -163,7 +163,7 @@ kes_result read_latency(const tesk2_message* msg, const tesk2_struct& s, qel_lat
 // as it is begun, so entries past the count stay zero even when a decode
 // fails half-way through one.
 template <typename List, typename ReadEntry>
-kes_result read_list_at(const tesk2_message* msg, const tesk2_struct& parent, uint16_t index,
+kes_result read_list_at(const tesk2_reader* msg, const tesk2_struct& parent, uint16_t index,
                         List* list, ReadEntry read_entry) {
     tesk2_struct slots{};
     kes_result result = open_struct_at(msg, parent, index, 0, &slots);
@@ -180,11 +180,11 @@ kes_result read_list_at(const tesk2_message* msg, const tesk2_struct& parent, ui
 }
 
 // Fills a zero-filled configuration from the structure at `offset`.
-kes_result read_config(const tesk2_message* msg, uint16_t offset, qel_config* config) {
+kes_result read_config(const tesk2_reader* msg, uint16_t offset, qel_config* config) {
     tesk2_struct root{};
     kes_result result = open_struct(msg, offset, CONFIG_SLOTS, &root);
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 0, &config->channels);
+        result = tesk2_reader_get_slot(msg, &root, 0, &config->channels);
     }
     if (result == KES_SUCCESS) {
         tesk2_struct iface{};
@@ -197,14 +197,14 @@ kes_result read_config(const tesk2_message* msg, uint16_t offset, qel_config* co
         result = read_u32_at(msg, root, 2, &config->sample_rate_hz);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 3, &config->sample_format);
+        result = tesk2_reader_get_slot(msg, &root, 3, &config->sample_format);
     }
     if (result == KES_SUCCESS) {
         result = read_string_at(msg, root, 4, config->latency, QEL_LATENCY_NAME_SIZE);
     }
     uint16_t value = 0;
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 5, &value);
+        result = tesk2_reader_get_slot(msg, &root, 5, &value);
         config->want_to_run = value != 0 ? 1 : 0;
     }
     tesk2_struct asio{};
@@ -212,14 +212,14 @@ kes_result read_config(const tesk2_message* msg, uint16_t offset, qel_config* co
         result = open_struct_at(msg, root, 6, ASIO_CONFIG_SLOTS, &asio);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &asio, 0, &value);
+        result = tesk2_reader_get_slot(msg, &asio, 0, &value);
         config->audio_interface = value;
     }
     if (result == KES_SUCCESS) {
         result = read_u32_at(msg, asio, 1, &config->asio_buffer_size);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &asio, 2, &config->asio_encoding);
+        result = tesk2_reader_get_slot(msg, &asio, 2, &config->asio_encoding);
     }
     if (result == KES_SUCCESS) {
         result = read_u32_at(msg, asio, 3, &config->asio_latency_us);
@@ -441,28 +441,29 @@ kes_result qel_info_decode(const tesk2_message* msg, qel_info* info) {
         return KES_INVALIDPARAMETER;
     }
     std::memset(info, 0, sizeof *info);
-    if (msg == nullptr) {
+    tesk2_reader reader{};
+    if (tesk2_reader_init(msg, &reader) != KES_SUCCESS) {
         return KES_INVALIDPARAMETER;
     }
     tesk2_struct root{};
-    kes_result result = open_struct(msg, 0, INFO_SLOTS, &root);
+    kes_result result = open_struct(&reader, 0, INFO_SLOTS, &root);
     uint16_t value = 0;
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 0, &info->first_value);
+        result = tesk2_reader_get_slot(&reader, &root, 0, &info->first_value);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 1, &value);
+        result = tesk2_reader_get_slot(&reader, &root, 1, &value);
         info->major = static_cast<uint8_t>(value & 0xFF);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 2, &value);
+        result = tesk2_reader_get_slot(&reader, &root, 2, &value);
         info->minor = static_cast<uint8_t>(value & 0xFF);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 3, &info->build);
+        result = tesk2_reader_get_slot(&reader, &root, 3, &info->build);
     }
     if (result == KES_SUCCESS) {
-        result = read_string_at(msg, root, 4, info->suffix, QEL_INFO_SUFFIX_SIZE);
+        result = read_string_at(&reader, root, 4, info->suffix, QEL_INFO_SUFFIX_SIZE);
     }
     return result;
 }
@@ -472,38 +473,39 @@ kes_result qel_options_decode(const tesk2_message* msg, qel_options* options) {
         return KES_INVALIDPARAMETER;
     }
     std::memset(options, 0, sizeof *options);
-    if (msg == nullptr) {
+    tesk2_reader reader{};
+    if (tesk2_reader_init(msg, &reader) != KES_SUCCESS) {
         return KES_INVALIDPARAMETER;
     }
     tesk2_struct root{};
-    kes_result result = open_struct(msg, 0, OPTIONS_SLOTS, &root);
+    kes_result result = open_struct(&reader, 0, OPTIONS_SLOTS, &root);
     if (result == KES_SUCCESS) {
-        result = read_u16_list_at(msg, root, 0, &options->channel_counts);
+        result = read_u16_list_at(&reader, root, 0, &options->channel_counts);
     }
     if (result == KES_SUCCESS) {
-        result = read_list_at(msg, root, 1, &options->interfaces, read_interface);
+        result = read_list_at(&reader, root, 1, &options->interfaces, read_interface);
     }
     if (result == KES_SUCCESS) {
-        result = read_list_at(msg, root, 2, &options->sample_rates, read_sample_rate);
+        result = read_list_at(&reader, root, 2, &options->sample_rates, read_sample_rate);
     }
     if (result == KES_SUCCESS) {
-        result = read_u16_list_at(msg, root, 3, &options->sample_formats);
+        result = read_u16_list_at(&reader, root, 3, &options->sample_formats);
     }
     if (result == KES_SUCCESS) {
-        result = read_list_at(msg, root, 4, &options->latencies, read_latency);
+        result = read_list_at(&reader, root, 4, &options->latencies, read_latency);
     }
     tesk2_struct asio{};
     if (result == KES_SUCCESS) {
-        result = open_struct_at(msg, root, 5, ASIO_OPTIONS_SLOTS, &asio);
+        result = open_struct_at(&reader, root, 5, ASIO_OPTIONS_SLOTS, &asio);
     }
     if (result == KES_SUCCESS) {
-        result = read_u32_list_at(msg, asio, 1, &options->asio_buffer_sizes);
+        result = read_u32_list_at(&reader, asio, 1, &options->asio_buffer_sizes);
     }
     if (result == KES_SUCCESS) {
-        result = read_u16_list_at(msg, asio, 2, &options->asio_encodings);
+        result = read_u16_list_at(&reader, asio, 2, &options->asio_encodings);
     }
     if (result == KES_SUCCESS) {
-        result = read_u32_list_at(msg, asio, 3, &options->asio_latencies);
+        result = read_u32_list_at(&reader, asio, 3, &options->asio_latencies);
     }
     return result;
 }
@@ -513,10 +515,11 @@ kes_result qel_config_decode(const tesk2_message* msg, uint16_t offset, qel_conf
         return KES_INVALIDPARAMETER;
     }
     std::memset(config, 0, sizeof *config);
-    if (msg == nullptr) {
+    tesk2_reader reader{};
+    if (tesk2_reader_init(msg, &reader) != KES_SUCCESS) {
         return KES_INVALIDPARAMETER;
     }
-    return read_config(msg, offset, config);
+    return read_config(&reader, offset, config);
 }
 
 kes_result qel_state_decode(const tesk2_message* msg, qel_state* state) {
@@ -524,43 +527,45 @@ kes_result qel_state_decode(const tesk2_message* msg, qel_state* state) {
         return KES_INVALIDPARAMETER;
     }
     std::memset(state, 0, sizeof *state);
-    if (msg == nullptr) {
+    tesk2_reader reader{};
+    if (tesk2_reader_init(msg, &reader) != KES_SUCCESS) {
         return KES_INVALIDPARAMETER;
     }
     tesk2_struct root{};
-    kes_result result = open_struct(msg, 0, STATE_SLOTS, &root);
+    kes_result result = open_struct(&reader, 0, STATE_SLOTS, &root);
     uint16_t value = 0;
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 0, &value);
+        result = tesk2_reader_get_slot(&reader, &root, 0, &value);
     }
     if (result == KES_SUCCESS) {
-        result = read_config(msg, value, &state->config);
+        result = read_config(&reader, value, &state->config);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 1, &state->config_lock_flags);
+        result = tesk2_reader_get_slot(&reader, &root, 1, &state->config_lock_flags);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 2, &value);
+        result = tesk2_reader_get_slot(&reader, &root, 2, &value);
         state->link_up = value != 0 ? 1 : 0;
     }
     if (result == KES_SUCCESS) {
-        result = read_u32_at(msg, root, 3, &state->link_speed);
+        result = read_u32_at(&reader, root, 3, &state->link_speed);
     }
     if (result == KES_SUCCESS) {
-        result = read_bytes_at(msg, root, 4, state->ip_address, QEL_IP_ADDRESS_SIZE);
+        result = read_bytes_at(&reader, root, 4, state->ip_address, QEL_IP_ADDRESS_SIZE);
     }
     if (result == KES_SUCCESS) {
-        result = read_string_at(msg, root, 5, state->device_name, QEL_DEVICE_NAME_SIZE);
+        result = read_string_at(&reader, root, 5, state->device_name, QEL_DEVICE_NAME_SIZE);
     }
     if (result == KES_SUCCESS) {
-        result = tesk2_struct_get_slot(msg, &root, 6, &state->system_error);
+        result = tesk2_reader_get_slot(&reader, &root, 6, &state->system_error);
     }
     tesk2_struct extra{};
     if (result == KES_SUCCESS) {
-        result = open_struct_at(msg, root, 7, STATE_EXTRA_SLOTS, &extra);
+        result = open_struct_at(&reader, root, 7, STATE_EXTRA_SLOTS, &extra);
     }
     if (result == KES_SUCCESS) {
-        result = read_wstring_at(msg, extra, 0, state->dll_process_name, QEL_DLL_PROCESS_NAME_SIZE);
+        result =
+            read_wstring_at(&reader, extra, 0, state->dll_process_name, QEL_DLL_PROCESS_NAME_SIZE);
     }
     return result;
 }

@@ -84,17 +84,12 @@ void commit(tesk2_message* msg, const slot_in_body& item, size_t item_bytes) {
 }
 
 // The used body as the readers see it.
-struct body_view {
-    const uint8_t* data;
-    size_t used;
-};
-
-body_view view(const tesk2_message* msg) {
+tesk2_reader view(const tesk2_message* msg) {
     return {tesk2_message_payload(msg), tesk2_message_body_size(msg)};
 }
 
 // An item may start at `offset` only when it is aligned and inside the body.
-bool item_start_ok(const body_view& body, uint16_t offset, size_t alignment) {
+bool item_start_ok(const tesk2_reader& body, uint16_t offset, size_t alignment) {
     return offset % alignment == 0 && offset < body.used;
 }
 
@@ -105,7 +100,7 @@ size_t u32_values_at(size_t offset) {
 
 // The slot `index` of a structure, as a body offset, when the structure and
 // the slot lie within the used body.
-bool slot_offset(const body_view& body, const tesk2_struct* handle, uint16_t index, size_t* at) {
+bool slot_offset(const tesk2_reader& body, const tesk2_struct* handle, uint16_t index, size_t* at) {
     if (index >= handle->count || handle->offset % 2 != 0) {
         return false;
     }
@@ -129,6 +124,14 @@ template <typename Unit> size_t bounded_length(const Unit* text, size_t limit) {
 
 } // namespace
 
+kes_result tesk2_reader_init(const tesk2_message* msg, tesk2_reader* reader) {
+    if (msg == nullptr || reader == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    *reader = view(msg);
+    return KES_SUCCESS;
+}
+
 kes_result tesk2_message_put_struct(tesk2_message* msg, uint16_t count, tesk2_struct* handle) {
     if (msg == nullptr || handle == nullptr) {
         return KES_INVALIDPARAMETER;
@@ -147,20 +150,11 @@ kes_result tesk2_message_put_struct(tesk2_message* msg, uint16_t count, tesk2_st
 
 kes_result tesk2_message_get_struct(const tesk2_message* msg, uint16_t offset,
                                     tesk2_struct* handle) {
-    if (msg == nullptr || handle == nullptr) {
+    if (msg == nullptr) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
-    if (!item_start_ok(body, offset, 2) || offset + 2u > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    uint16_t count = read_u16(body.data + offset);
-    if (offset + 2u + 2u * count > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    handle->offset = offset;
-    handle->count = count;
-    return KES_SUCCESS;
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_struct(&reader, offset, handle);
 }
 
 kes_result tesk2_struct_set_slot(tesk2_message* msg, const tesk2_struct* handle, uint16_t index,
@@ -178,16 +172,11 @@ kes_result tesk2_struct_set_slot(tesk2_message* msg, const tesk2_struct* handle,
 
 kes_result tesk2_struct_get_slot(const tesk2_message* msg, const tesk2_struct* handle,
                                  uint16_t index, uint16_t* value) {
-    if (msg == nullptr || handle == nullptr || value == nullptr) {
+    if (msg == nullptr) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
-    size_t at = 0;
-    if (!slot_offset(body, handle, index, &at)) {
-        return KES_INVALIDPARAMETER;
-    }
-    *value = read_u16(body.data + at);
-    return KES_SUCCESS;
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_slot(&reader, handle, index, value);
 }
 
 kes_result tesk2_message_put_u16_array(tesk2_message* msg, uint16_t count, const uint16_t* values,
@@ -213,27 +202,36 @@ kes_result tesk2_message_put_u16_array(tesk2_message* msg, uint16_t count, const
     return KES_SUCCESS;
 }
 
-kes_result tesk2_message_get_u16_array(const tesk2_message* msg, uint16_t offset, uint16_t* count,
-                                       uint16_t* values) {
-    if (msg == nullptr || count == nullptr) {
+kes_result tesk2_reader_get_u16_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
+                                      uint16_t* values) {
+    if (reader == nullptr || count == nullptr) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
+    const tesk2_reader& body = *reader;
     if (!item_start_ok(body, offset, 2) || offset + 2u > body.used) {
         return KES_INVALIDPARAMETER;
     }
-    uint16_t wire = read_u16(body.data + offset);
+    uint16_t wire = read_u16(body.body + offset);
     if (offset + 2u + 2u * wire > body.used) {
         return KES_INVALIDPARAMETER;
     }
     if (values != nullptr) {
         uint16_t n = wire < *count ? wire : *count;
         for (size_t i = 0; i < n; ++i) {
-            values[i] = read_u16(body.data + offset + 2 + 2 * i);
+            values[i] = read_u16(body.body + offset + 2 + 2 * i);
         }
     }
     *count = wire;
     return KES_SUCCESS;
+}
+
+kes_result tesk2_message_get_u16_array(const tesk2_message* msg, uint16_t offset, uint16_t* count,
+                                       uint16_t* values) {
+    if (msg == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_u16_array(&reader, offset, count, values);
 }
 
 kes_result tesk2_message_put_u32_array(tesk2_message* msg, uint16_t count, const uint32_t* values,
@@ -265,16 +263,16 @@ kes_result tesk2_message_put_u32_array(tesk2_message* msg, uint16_t count, const
     return KES_SUCCESS;
 }
 
-kes_result tesk2_message_get_u32_array(const tesk2_message* msg, uint16_t offset, uint16_t* count,
-                                       uint32_t* values) {
-    if (msg == nullptr || count == nullptr) {
+kes_result tesk2_reader_get_u32_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
+                                      uint32_t* values) {
+    if (reader == nullptr || count == nullptr) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
+    const tesk2_reader& body = *reader;
     if (!item_start_ok(body, offset, 2) || offset + 2u > body.used) {
         return KES_INVALIDPARAMETER;
     }
-    uint16_t wire = read_u16(body.data + offset);
+    uint16_t wire = read_u16(body.body + offset);
     size_t first = u32_values_at(offset);
     if (wire > 0 && first + 4 * static_cast<size_t>(wire) > body.used) {
         return KES_INVALIDPARAMETER;
@@ -282,11 +280,20 @@ kes_result tesk2_message_get_u32_array(const tesk2_message* msg, uint16_t offset
     if (values != nullptr) {
         uint16_t n = wire < *count ? wire : *count;
         for (size_t i = 0; i < n; ++i) {
-            values[i] = read_u32(body.data + first + 4 * i);
+            values[i] = read_u32(body.body + first + 4 * i);
         }
     }
     *count = wire;
     return KES_SUCCESS;
+}
+
+kes_result tesk2_message_get_u32_array(const tesk2_message* msg, uint16_t offset, uint16_t* count,
+                                       uint32_t* values) {
+    if (msg == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_u32_array(&reader, offset, count, values);
 }
 
 kes_result tesk2_message_put_u32(tesk2_message* msg, uint32_t value, uint16_t* offset) {
@@ -305,15 +312,11 @@ kes_result tesk2_message_put_u32(tesk2_message* msg, uint32_t value, uint16_t* o
 }
 
 kes_result tesk2_message_get_u32(const tesk2_message* msg, uint16_t offset, uint32_t* value) {
-    if (msg == nullptr || value == nullptr) {
+    if (msg == nullptr) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
-    if (!item_start_ok(body, offset, 4) || offset + 4u > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    *value = read_u32(body.data + offset);
-    return KES_SUCCESS;
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_u32(&reader, offset, value);
 }
 
 kes_result tesk2_message_put_string(tesk2_message* msg, const char* text, uint16_t* offset) {
@@ -336,22 +339,31 @@ kes_result tesk2_message_put_string(tesk2_message* msg, const char* text, uint16
     return KES_SUCCESS;
 }
 
-kes_result tesk2_message_get_string(const tesk2_message* msg, uint16_t offset, char* destination,
-                                    size_t* length) {
-    if (msg == nullptr || destination == nullptr || length == nullptr || *length == 0) {
+kes_result tesk2_reader_get_string(const tesk2_reader* reader, uint16_t offset, char* destination,
+                                   size_t* length) {
+    if (reader == nullptr || destination == nullptr || length == nullptr || *length == 0) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
+    const tesk2_reader& body = *reader;
     if (!item_start_ok(body, offset, 2)) {
         return KES_INVALIDPARAMETER;
     }
-    const char* text = reinterpret_cast<const char*>(body.data + offset);
+    const char* text = reinterpret_cast<const char*>(body.body + offset);
     size_t wire = bounded_length(text, body.used - offset);
     size_t copied = wire < *length - 1 ? wire : *length - 1;
     std::memcpy(destination, text, copied);
     destination[copied] = '\0';
     *length = wire;
     return KES_SUCCESS;
+}
+
+kes_result tesk2_message_get_string(const tesk2_message* msg, uint16_t offset, char* destination,
+                                    size_t* length) {
+    if (msg == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_string(&reader, offset, destination, length);
 }
 
 kes_result tesk2_message_put_wstring(tesk2_message* msg, const char16_t* text, uint16_t* offset) {
@@ -376,26 +388,42 @@ kes_result tesk2_message_put_wstring(tesk2_message* msg, const char16_t* text, u
     return KES_SUCCESS;
 }
 
-kes_result tesk2_message_get_wstring(const tesk2_message* msg, uint16_t offset,
-                                     char16_t* destination, size_t* length) {
-    if (msg == nullptr || destination == nullptr || length == nullptr || *length == 0) {
+kes_result tesk2_reader_get_wstring(const tesk2_reader* reader, uint16_t offset,
+                                    char16_t* destination, size_t* length) {
+    if (reader == nullptr || destination == nullptr || length == nullptr || *length == 0) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
+    const tesk2_reader& body = *reader;
     if (!item_start_ok(body, offset, 4)) {
         return KES_INVALIDPARAMETER;
     }
+    // The most units that can be read: the room left, and the whole values
+    // the used body holds from `offset` on. Each unit is the low half of its
+    // value, whose low byte comes last.
+    const size_t whole = (body.used - offset) / 4;
+    const size_t limit = whole < *length - 1 ? whole : *length - 1;
+    const uint8_t* value = body.body + offset;
     size_t units = 0;
-    for (size_t at = offset; units < *length - 1 && at + 4 <= body.used; at += 4) {
-        char16_t unit = static_cast<char16_t>(read_u32(body.data + at) & 0xFFFF);
+    while (units < limit) {
+        const char16_t unit = static_cast<char16_t>((value[2] << 8) | value[3]);
         if (unit == 0) {
             break;
         }
         destination[units++] = unit;
+        value += 4;
     }
     destination[units] = 0;
     *length = units;
     return KES_SUCCESS;
+}
+
+kes_result tesk2_message_get_wstring(const tesk2_message* msg, uint16_t offset,
+                                     char16_t* destination, size_t* length) {
+    if (msg == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_wstring(&reader, offset, destination, length);
 }
 
 kes_result tesk2_message_put_bytes(tesk2_message* msg, uint16_t count, const uint8_t* bytes,
@@ -420,17 +448,26 @@ kes_result tesk2_message_put_bytes(tesk2_message* msg, uint16_t count, const uin
     return KES_SUCCESS;
 }
 
-kes_result tesk2_message_get_bytes(const tesk2_message* msg, uint16_t offset, uint16_t count,
-                                   uint8_t* destination) {
-    if (msg == nullptr || count == 0) {
+kes_result tesk2_reader_get_bytes(const tesk2_reader* reader, uint16_t offset, uint16_t count,
+                                  uint8_t* destination) {
+    if (reader == nullptr || count == 0) {
         return KES_INVALIDPARAMETER;
     }
-    body_view body = view(msg);
+    const tesk2_reader& body = *reader;
     if (!item_start_ok(body, offset, 2) || static_cast<size_t>(offset) + count > body.used) {
         return KES_INVALIDPARAMETER;
     }
     if (destination != nullptr) {
-        std::memcpy(destination, body.data + offset, count);
+        std::memcpy(destination, body.body + offset, count);
     }
     return KES_SUCCESS;
+}
+
+kes_result tesk2_message_get_bytes(const tesk2_message* msg, uint16_t offset, uint16_t count,
+                                   uint8_t* destination) {
+    if (msg == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader reader = view(msg);
+    return tesk2_reader_get_bytes(&reader, offset, count, destination);
 }

@@ -120,3 +120,69 @@ kes_result tesk2_message_put_bytes(tesk2_message* msg, uint16_t count, const uin
 // KES_INVALIDPARAMETER.
 kes_result tesk2_message_get_bytes(const tesk2_message* msg, uint16_t offset, uint16_t count,
                                    uint8_t* destination);
+
+// ---- Reading many items from one message -----------------------------------
+// A decoder reads dozens of items from one message; each message function
+// above measures the used body again. A reader measures it once and reads
+// every item against it with exactly the checks (and the results) of the
+// message function of the same name. It holds no copy: the message must
+// stay unchanged while it is read.
+struct tesk2_reader {
+    const uint8_t* body; // the first body byte
+    uint16_t used;       // the used body, as tesk2_message_body_size gives it
+};
+
+// Takes the used body of `msg`. Missing argument: KES_INVALIDPARAMETER.
+kes_result tesk2_reader_init(const tesk2_message* msg, tesk2_reader* reader);
+
+// The three small readers a decoder calls most are defined here, so that
+// they are inlined into it.
+inline kes_result tesk2_reader_get_struct(const tesk2_reader* reader, uint16_t offset,
+                                          tesk2_struct* handle) {
+    if (reader == nullptr || handle == nullptr || offset % 2 != 0 || offset + 2u > reader->used) {
+        return KES_INVALIDPARAMETER;
+    }
+    const uint8_t* p = reader->body + offset;
+    const uint16_t count = static_cast<uint16_t>((p[0] << 8) | p[1]);
+    if (offset + 2u + 2u * count > reader->used) {
+        return KES_INVALIDPARAMETER;
+    }
+    handle->offset = offset;
+    handle->count = count;
+    return KES_SUCCESS;
+}
+
+inline kes_result tesk2_reader_get_slot(const tesk2_reader* reader, const tesk2_struct* handle,
+                                        uint16_t index, uint16_t* value) {
+    if (reader == nullptr || handle == nullptr || value == nullptr || index >= handle->count ||
+        handle->offset % 2 != 0) {
+        return KES_INVALIDPARAMETER;
+    }
+    const size_t at = static_cast<size_t>(handle->offset) + 2 + 2 * static_cast<size_t>(index);
+    if (at + 2 > reader->used) {
+        return KES_INVALIDPARAMETER;
+    }
+    *value = static_cast<uint16_t>((reader->body[at] << 8) | reader->body[at + 1]);
+    return KES_SUCCESS;
+}
+
+inline kes_result tesk2_reader_get_u32(const tesk2_reader* reader, uint16_t offset,
+                                       uint32_t* value) {
+    if (reader == nullptr || value == nullptr || offset % 4 != 0 || offset + 4u > reader->used) {
+        return KES_INVALIDPARAMETER;
+    }
+    const uint8_t* p = reader->body + offset;
+    *value = (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+             (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+    return KES_SUCCESS;
+}
+kes_result tesk2_reader_get_u16_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
+                                      uint16_t* values);
+kes_result tesk2_reader_get_u32_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
+                                      uint32_t* values);
+kes_result tesk2_reader_get_string(const tesk2_reader* reader, uint16_t offset, char* destination,
+                                   size_t* length);
+kes_result tesk2_reader_get_wstring(const tesk2_reader* reader, uint16_t offset,
+                                    char16_t* destination, size_t* length);
+kes_result tesk2_reader_get_bytes(const tesk2_reader* reader, uint16_t offset, uint16_t count,
+                                  uint8_t* destination);

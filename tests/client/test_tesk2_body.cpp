@@ -247,6 +247,41 @@ TEST(Tesk2BodyRead, ReadersStayInsideTheUsedBody) {
     EXPECT_EQ(u32, 9u);
 }
 
+// A reader takes the used body once and reads every item as the message's
+// own readers do: the same results, item by item, on the same body.
+TEST(Tesk2BodyRead, AReaderReadsWhatTheMessageReadersRead) {
+    tesk2_message msg = message_with_body({0, 2, 0, 8, 0, 10, 0, 1, 0, 0, 0, 9});
+    tesk2_reader reader{};
+    EXPECT_EQ(tesk2_reader_init(nullptr, &reader), KES_INVALIDPARAMETER);
+    EXPECT_EQ(tesk2_reader_init(&msg, nullptr), KES_INVALIDPARAMETER);
+    ASSERT_EQ(tesk2_reader_init(&msg, &reader), KES_SUCCESS);
+    EXPECT_EQ(reader.used, tesk2_message_body_size(&msg));
+    for (uint16_t offset = 0; offset < 16; ++offset) {
+        SCOPED_TRACE(offset);
+        tesk2_struct a{}, b{};
+        EXPECT_EQ(tesk2_reader_get_struct(&reader, offset, &a),
+                  tesk2_message_get_struct(&msg, offset, &b));
+        EXPECT_EQ(a.offset, b.offset);
+        EXPECT_EQ(a.count, b.count);
+        uint32_t x = 0, y = 0;
+        EXPECT_EQ(tesk2_reader_get_u32(&reader, offset, &x),
+                  tesk2_message_get_u32(&msg, offset, &y));
+        EXPECT_EQ(x, y);
+        const tesk2_struct s{offset, 3};
+        for (uint16_t index = 0; index < 4; ++index) {
+            uint16_t v = 0, w = 0;
+            EXPECT_EQ(tesk2_reader_get_slot(&reader, &s, index, &v),
+                      tesk2_struct_get_slot(&msg, &s, index, &w));
+            EXPECT_EQ(v, w);
+        }
+    }
+    uint16_t value = 0;
+    const tesk2_struct s{0, 2};
+    EXPECT_EQ(tesk2_reader_get_slot(nullptr, &s, 0, &value), KES_INVALIDPARAMETER);
+    EXPECT_EQ(tesk2_reader_get_slot(&reader, nullptr, 0, &value), KES_INVALIDPARAMETER);
+    EXPECT_EQ(tesk2_reader_get_slot(&reader, &s, 0, nullptr), KES_INVALIDPARAMETER);
+}
+
 TEST(Tesk2BodyRead, ArraysReportTheWireCountAndCopyWhatFits) {
     tesk2_message msg = message_with_body({0, 3, 0, 1, 0, 2, 0, 3});
     uint16_t values[3] = {0xEEEE, 0xEEEE, 0xEEEE};
