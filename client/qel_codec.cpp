@@ -436,7 +436,7 @@ kes_result write_config(tesk2_message* msg, const qel_config* config, uint16_t* 
 
 } // namespace
 
-kes_result qel_info_decode(const tesk2_message* msg, qel_info* info) {
+[[gnu::flatten]] kes_result qel_info_decode(const tesk2_message* msg, qel_info* info) {
     if (info == nullptr) {
         return KES_INVALIDPARAMETER;
     }
@@ -468,7 +468,7 @@ kes_result qel_info_decode(const tesk2_message* msg, qel_info* info) {
     return result;
 }
 
-kes_result qel_options_decode(const tesk2_message* msg, qel_options* options) {
+[[gnu::flatten]] kes_result qel_options_decode(const tesk2_message* msg, qel_options* options) {
     if (options == nullptr) {
         return KES_INVALIDPARAMETER;
     }
@@ -510,7 +510,8 @@ kes_result qel_options_decode(const tesk2_message* msg, qel_options* options) {
     return result;
 }
 
-kes_result qel_config_decode(const tesk2_message* msg, uint16_t offset, qel_config* config) {
+[[gnu::flatten]] kes_result qel_config_decode(const tesk2_message* msg, uint16_t offset,
+                                              qel_config* config) {
     if (config == nullptr) {
         return KES_INVALIDPARAMETER;
     }
@@ -522,7 +523,7 @@ kes_result qel_config_decode(const tesk2_message* msg, uint16_t offset, qel_conf
     return read_config(&reader, offset, config);
 }
 
-kes_result qel_state_decode(const tesk2_message* msg, qel_state* state) {
+[[gnu::flatten]] kes_result qel_state_decode(const tesk2_message* msg, qel_state* state) {
     if (state == nullptr) {
         return KES_INVALIDPARAMETER;
     }
@@ -570,7 +571,7 @@ kes_result qel_state_decode(const tesk2_message* msg, qel_state* state) {
     return result;
 }
 
-kes_result qel_config_encode(const qel_config* config, tesk2_message* msg) {
+[[gnu::flatten]] kes_result qel_config_encode(const qel_config* config, tesk2_message* msg) {
     kes_result result = begin_encode(config, msg);
     if (result != KES_SUCCESS) {
         return result;

@@ -9,18 +9,12 @@
 
 namespace {
 
-uint16_t read_u16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
+using tesk2_detail::bounded_length;
+using tesk2_detail::u32_values_at;
 
 void write_u16(uint8_t* p, uint16_t value) {
     p[0] = static_cast<uint8_t>(value >> 8);
     p[1] = static_cast<uint8_t>(value & 0xFF);
-}
-
-uint32_t read_u32(const uint8_t* p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
 void write_u32(uint8_t* p, uint32_t value) {
@@ -88,16 +82,6 @@ tesk2_reader view(const tesk2_message* msg) {
     return {tesk2_message_payload(msg), tesk2_message_body_size(msg)};
 }
 
-// An item may start at `offset` only when it is aligned and inside the body.
-bool item_start_ok(const tesk2_reader& body, uint16_t offset, size_t alignment) {
-    return offset % alignment == 0 && offset < body.used;
-}
-
-// Where the values of a u32 array whose count sits at `offset` begin.
-size_t u32_values_at(size_t offset) {
-    return align_up(offset + 2, 4);
-}
-
 // The slot `index` of a structure, as a body offset, when the structure and
 // the slot lie within the used body.
 bool slot_offset(const tesk2_reader& body, const tesk2_struct* handle, uint16_t index, size_t* at) {
@@ -110,16 +94,6 @@ bool slot_offset(const tesk2_reader& body, const tesk2_struct* handle, uint16_t 
     }
     *at = slot;
     return true;
-}
-
-// Length of a terminated text without looking further than `limit` units; a
-// result of `limit` means no terminator within the limit.
-template <typename Unit> size_t bounded_length(const Unit* text, size_t limit) {
-    size_t n = 0;
-    while (n < limit && text[n] != 0) {
-        ++n;
-    }
-    return n;
 }
 
 } // namespace
@@ -202,29 +176,6 @@ kes_result tesk2_message_put_u16_array(tesk2_message* msg, uint16_t count, const
     return KES_SUCCESS;
 }
 
-kes_result tesk2_reader_get_u16_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
-                                      uint16_t* values) {
-    if (reader == nullptr || count == nullptr) {
-        return KES_INVALIDPARAMETER;
-    }
-    const tesk2_reader& body = *reader;
-    if (!item_start_ok(body, offset, 2) || offset + 2u > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    uint16_t wire = read_u16(body.body + offset);
-    if (offset + 2u + 2u * wire > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    if (values != nullptr) {
-        uint16_t n = wire < *count ? wire : *count;
-        for (size_t i = 0; i < n; ++i) {
-            values[i] = read_u16(body.body + offset + 2 + 2 * i);
-        }
-    }
-    *count = wire;
-    return KES_SUCCESS;
-}
-
 kes_result tesk2_message_get_u16_array(const tesk2_message* msg, uint16_t offset, uint16_t* count,
                                        uint16_t* values) {
     if (msg == nullptr) {
@@ -260,30 +211,6 @@ kes_result tesk2_message_put_u32_array(tesk2_message* msg, uint16_t count, const
     if (offset != nullptr) {
         *offset = static_cast<uint16_t>(item.at);
     }
-    return KES_SUCCESS;
-}
-
-kes_result tesk2_reader_get_u32_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
-                                      uint32_t* values) {
-    if (reader == nullptr || count == nullptr) {
-        return KES_INVALIDPARAMETER;
-    }
-    const tesk2_reader& body = *reader;
-    if (!item_start_ok(body, offset, 2) || offset + 2u > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    uint16_t wire = read_u16(body.body + offset);
-    size_t first = u32_values_at(offset);
-    if (wire > 0 && first + 4 * static_cast<size_t>(wire) > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    if (values != nullptr) {
-        uint16_t n = wire < *count ? wire : *count;
-        for (size_t i = 0; i < n; ++i) {
-            values[i] = read_u32(body.body + first + 4 * i);
-        }
-    }
-    *count = wire;
     return KES_SUCCESS;
 }
 
@@ -339,24 +266,6 @@ kes_result tesk2_message_put_string(tesk2_message* msg, const char* text, uint16
     return KES_SUCCESS;
 }
 
-kes_result tesk2_reader_get_string(const tesk2_reader* reader, uint16_t offset, char* destination,
-                                   size_t* length) {
-    if (reader == nullptr || destination == nullptr || length == nullptr || *length == 0) {
-        return KES_INVALIDPARAMETER;
-    }
-    const tesk2_reader& body = *reader;
-    if (!item_start_ok(body, offset, 2)) {
-        return KES_INVALIDPARAMETER;
-    }
-    const char* text = reinterpret_cast<const char*>(body.body + offset);
-    size_t wire = bounded_length(text, body.used - offset);
-    size_t copied = wire < *length - 1 ? wire : *length - 1;
-    std::memcpy(destination, text, copied);
-    destination[copied] = '\0';
-    *length = wire;
-    return KES_SUCCESS;
-}
-
 kes_result tesk2_message_get_string(const tesk2_message* msg, uint16_t offset, char* destination,
                                     size_t* length) {
     if (msg == nullptr) {
@@ -388,35 +297,6 @@ kes_result tesk2_message_put_wstring(tesk2_message* msg, const char16_t* text, u
     return KES_SUCCESS;
 }
 
-kes_result tesk2_reader_get_wstring(const tesk2_reader* reader, uint16_t offset,
-                                    char16_t* destination, size_t* length) {
-    if (reader == nullptr || destination == nullptr || length == nullptr || *length == 0) {
-        return KES_INVALIDPARAMETER;
-    }
-    const tesk2_reader& body = *reader;
-    if (!item_start_ok(body, offset, 4)) {
-        return KES_INVALIDPARAMETER;
-    }
-    // The most units that can be read: the room left, and the whole values
-    // the used body holds from `offset` on. Each unit is the low half of its
-    // value, whose low byte comes last.
-    const size_t whole = (body.used - offset) / 4;
-    const size_t limit = whole < *length - 1 ? whole : *length - 1;
-    const uint8_t* value = body.body + offset;
-    size_t units = 0;
-    while (units < limit) {
-        const char16_t unit = static_cast<char16_t>((value[2] << 8) | value[3]);
-        if (unit == 0) {
-            break;
-        }
-        destination[units++] = unit;
-        value += 4;
-    }
-    destination[units] = 0;
-    *length = units;
-    return KES_SUCCESS;
-}
-
 kes_result tesk2_message_get_wstring(const tesk2_message* msg, uint16_t offset,
                                      char16_t* destination, size_t* length) {
     if (msg == nullptr) {
@@ -444,21 +324,6 @@ kes_result tesk2_message_put_bytes(tesk2_message* msg, uint16_t count, const uin
     commit(msg, item, count);
     if (offset != nullptr) {
         *offset = static_cast<uint16_t>(item.at);
-    }
-    return KES_SUCCESS;
-}
-
-kes_result tesk2_reader_get_bytes(const tesk2_reader* reader, uint16_t offset, uint16_t count,
-                                  uint8_t* destination) {
-    if (reader == nullptr || count == 0) {
-        return KES_INVALIDPARAMETER;
-    }
-    const tesk2_reader& body = *reader;
-    if (!item_start_ok(body, offset, 2) || static_cast<size_t>(offset) + count > body.used) {
-        return KES_INVALIDPARAMETER;
-    }
-    if (destination != nullptr) {
-        std::memcpy(destination, body.body + offset, count);
     }
     return KES_SUCCESS;
 }

@@ -32,6 +32,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // A structure in a message body: where its count sits and how many slots
 // follow. Slots are reached only through the accessors below, which check the
@@ -176,13 +177,141 @@ inline kes_result tesk2_reader_get_u32(const tesk2_reader* reader, uint16_t offs
              (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
     return KES_SUCCESS;
 }
-kes_result tesk2_reader_get_u16_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
-                                      uint16_t* values);
-kes_result tesk2_reader_get_u32_array(const tesk2_reader* reader, uint16_t offset, uint16_t* count,
-                                      uint32_t* values);
-kes_result tesk2_reader_get_string(const tesk2_reader* reader, uint16_t offset, char* destination,
-                                   size_t* length);
-kes_result tesk2_reader_get_wstring(const tesk2_reader* reader, uint16_t offset,
-                                    char16_t* destination, size_t* length);
-kes_result tesk2_reader_get_bytes(const tesk2_reader* reader, uint16_t offset, uint16_t count,
-                                  uint8_t* destination);
+
+// Byte-order and bounds helpers of the inline readers.
+namespace tesk2_detail {
+inline uint16_t read_u16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+inline uint32_t read_u32(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+// An item may start at `offset` only when it is aligned and inside the body.
+inline bool item_start_ok(const tesk2_reader& body, uint16_t offset, size_t alignment) {
+    return offset % alignment == 0 && offset < body.used;
+}
+// Where the values of a u32 array whose count sits at `offset` begin.
+inline size_t u32_values_at(size_t offset) {
+    return (offset + 2 + 3) / 4 * 4;
+}
+// Length of a terminated text without looking further than `limit` units; a
+// result of `limit` means no terminator within the limit.
+template <typename Unit> size_t bounded_length(const Unit* text, size_t limit) {
+    size_t n = 0;
+    while (n < limit && text[n] != 0) {
+        ++n;
+    }
+    return n;
+}
+} // namespace tesk2_detail
+
+inline kes_result tesk2_reader_get_u16_array(const tesk2_reader* reader, uint16_t offset,
+                                             uint16_t* count, uint16_t* values) {
+    if (reader == nullptr || count == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader& body = *reader;
+    if (!tesk2_detail::item_start_ok(body, offset, 2) || offset + 2u > body.used) {
+        return KES_INVALIDPARAMETER;
+    }
+    uint16_t wire = tesk2_detail::read_u16(body.body + offset);
+    if (offset + 2u + 2u * wire > body.used) {
+        return KES_INVALIDPARAMETER;
+    }
+    if (values != nullptr) {
+        uint16_t n = wire < *count ? wire : *count;
+        for (size_t i = 0; i < n; ++i) {
+            values[i] = tesk2_detail::read_u16(body.body + offset + 2 + 2 * i);
+        }
+    }
+    *count = wire;
+    return KES_SUCCESS;
+}
+
+inline kes_result tesk2_reader_get_u32_array(const tesk2_reader* reader, uint16_t offset,
+                                             uint16_t* count, uint32_t* values) {
+    if (reader == nullptr || count == nullptr) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader& body = *reader;
+    if (!tesk2_detail::item_start_ok(body, offset, 2) || offset + 2u > body.used) {
+        return KES_INVALIDPARAMETER;
+    }
+    uint16_t wire = tesk2_detail::read_u16(body.body + offset);
+    size_t first = tesk2_detail::u32_values_at(offset);
+    if (wire > 0 && first + 4 * static_cast<size_t>(wire) > body.used) {
+        return KES_INVALIDPARAMETER;
+    }
+    if (values != nullptr) {
+        uint16_t n = wire < *count ? wire : *count;
+        for (size_t i = 0; i < n; ++i) {
+            values[i] = tesk2_detail::read_u32(body.body + first + 4 * i);
+        }
+    }
+    *count = wire;
+    return KES_SUCCESS;
+}
+
+inline kes_result tesk2_reader_get_string(const tesk2_reader* reader, uint16_t offset,
+                                          char* destination, size_t* length) {
+    if (reader == nullptr || destination == nullptr || length == nullptr || *length == 0) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader& body = *reader;
+    if (!tesk2_detail::item_start_ok(body, offset, 2)) {
+        return KES_INVALIDPARAMETER;
+    }
+    const char* text = reinterpret_cast<const char*>(body.body + offset);
+    size_t wire = tesk2_detail::bounded_length(text, body.used - offset);
+    size_t copied = wire < *length - 1 ? wire : *length - 1;
+    std::memcpy(destination, text, copied);
+    destination[copied] = '\0';
+    *length = wire;
+    return KES_SUCCESS;
+}
+
+inline kes_result tesk2_reader_get_wstring(const tesk2_reader* reader, uint16_t offset,
+                                           char16_t* destination, size_t* length) {
+    if (reader == nullptr || destination == nullptr || length == nullptr || *length == 0) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader& body = *reader;
+    if (!tesk2_detail::item_start_ok(body, offset, 4)) {
+        return KES_INVALIDPARAMETER;
+    }
+    // The most units that can be read: the room left, and the whole values
+    // the used body holds from `offset` on. Each unit is the low half of its
+    // value, whose low byte comes last.
+    const size_t whole = (body.used - offset) / 4;
+    const size_t limit = whole < *length - 1 ? whole : *length - 1;
+    const uint8_t* value = body.body + offset;
+    size_t units = 0;
+    while (units < limit) {
+        const char16_t unit = static_cast<char16_t>((value[2] << 8) | value[3]);
+        if (unit == 0) {
+            break;
+        }
+        destination[units++] = unit;
+        value += 4;
+    }
+    destination[units] = 0;
+    *length = units;
+    return KES_SUCCESS;
+}
+
+inline kes_result tesk2_reader_get_bytes(const tesk2_reader* reader, uint16_t offset,
+                                         uint16_t count, uint8_t* destination) {
+    if (reader == nullptr || count == 0) {
+        return KES_INVALIDPARAMETER;
+    }
+    const tesk2_reader& body = *reader;
+    if (!tesk2_detail::item_start_ok(body, offset, 2) ||
+        static_cast<size_t>(offset) + count > body.used) {
+        return KES_INVALIDPARAMETER;
+    }
+    if (destination != nullptr) {
+        std::memcpy(destination, body.body + offset, count);
+    }
+    return KES_SUCCESS;
+}
