@@ -2,6 +2,13 @@
 
 #include <wx/filefn.h>
 #include <wx/log.h>
+#include <wx/module.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <system_error>
 
 wxString qelDoubleSizePath(const wxString& path) {
     const size_t slash = path.find_last_of(wxT("/\\"));
@@ -15,24 +22,169 @@ wxString qelDoubleSizePath(const wxString& path) {
     return path.Left(dot) + wxT("@2x") + path.Mid(dot);
 }
 
+namespace {
+
+// The picture and its double-size one as one bundle that reads the
+// double-size file only when a window first asks for anything but the
+// picture's own size. A screen at a scale of 1 never pays for decoding
+// pictures it does not draw; at any other scale the answer is the one a
+// bundle of both pictures would give, as the double-size file is read once,
+// when first needed.
+class LazyDoubleSizeBundle : public wxBitmapBundleImpl {
+public:
+    LazyDoubleSizeBundle(const wxBitmap& single, const wxString& doublePath, wxBitmapType type)
+        : m_single(single), m_doublePath(doublePath), m_type(type) {}
+
+    wxSize GetDefaultSize() const override { return m_single.GetSize(); }
+
+    wxSize GetPreferredBitmapSizeAtScale(double scale) const override {
+        if (scale == 1.0) {
+            return m_single.GetSize();
+        }
+        return both().GetPreferredBitmapSizeAtScale(scale);
+    }
+
+    wxBitmap GetBitmap(const wxSize& size) override {
+        if (size == m_single.GetSize() || size == wxDefaultSize) {
+            return m_single;
+        }
+        return both().GetBitmap(size);
+    }
+
+private:
+    // The bundle of both pictures, made on first use. A missing double-size
+    // picture is no error and logs nothing; one that cannot be loaded (the
+    // loader says why) or is not exactly twice as wide and as high is left
+    // out, and the bundle enlarges the picture alone.
+    const wxBitmapBundle& both() const {
+        if (m_both.IsOk()) {
+            return m_both;
+        }
+        wxBitmap twice;
+        if (!wxFileExists(m_doublePath) || !twice.LoadFile(m_doublePath, m_type)) {
+            m_both = wxBitmapBundle::FromBitmap(m_single);
+        } else if (twice.GetSize() != m_single.GetSize() * 2) {
+            // Mixed with the picture as if it were twice its size, it would
+            // be drawn distorted; the enlarged single picture is the lesser
+            // harm.
+            wxLogDebug(wxT("%s is %dx%d, not twice %dx%d: left out"), m_doublePath,
+                       twice.GetWidth(), twice.GetHeight(), m_single.GetWidth(),
+                       m_single.GetHeight());
+            m_both = wxBitmapBundle::FromBitmap(m_single);
+        } else {
+            m_both = wxBitmapBundle::FromBitmaps(m_single, twice);
+        }
+        return m_both;
+    }
+
+    wxBitmap m_single;
+    wxString m_doublePath;
+    wxBitmapType m_type;
+    mutable wxBitmapBundle m_both; // empty until first needed
+};
+
+namespace fs = std::filesystem;
+
+// What tells one version of a picture file from another: where it is (after
+// following links and dots, so that "res/a.png" and "/opt/q/res/a.png" are
+// one file when they are), when it was last written and how long it is.
+// Absent files have an empty path.
+struct FileVersion {
+    std::string path;
+    fs::file_time_type written{};
+    std::uintmax_t size = 0;
+
+    bool operator<(const FileVersion& other) const {
+        if (path != other.path) {
+            return path < other.path;
+        }
+        if (written != other.written) {
+            return written < other.written;
+        }
+        return size < other.size;
+    }
+};
+
+FileVersion versionOf(const wxString& path) {
+    FileVersion version;
+    std::error_code error;
+    const fs::path file = fs::path(path.utf8_string());
+    const fs::path canonical = fs::weakly_canonical(file, error);
+    if (error || !fs::is_regular_file(canonical, error)) {
+        return version;
+    }
+    version.written = fs::last_write_time(canonical, error);
+    if (error) {
+        return version;
+    }
+    version.size = fs::file_size(canonical, error);
+    if (error) {
+        return version;
+    }
+    version.path = canonical.string();
+    return version;
+}
+
+struct PictureKey {
+    FileVersion single;
+    FileVersion twice;
+    wxBitmapType type;
+
+    bool operator<(const PictureKey& other) const {
+        if (single < other.single || other.single < single) {
+            return single < other.single;
+        }
+        if (twice < other.twice || other.twice < twice) {
+            return twice < other.twice;
+        }
+        return type < other.type;
+    }
+};
+
+// Every picture loaded so far, for the windows that show the same picture
+// more than once (the logo on two pages, the status pictures of two
+// panels). A file written anew is a new key and so is read again; a failed
+// load is never kept, so that the loader reports it every time.
+std::map<PictureKey, wxBitmapBundle>& loadedPictures() {
+    static std::map<PictureKey, wxBitmapBundle> pictures;
+    return pictures;
+}
+
+// Lets the pictures go with the toolkit, before its drawing layer is shut
+// down, rather than with the program's static objects after it.
+class PictureCacheModule : public wxModule {
+public:
+    bool OnInit() override { return true; }
+    void OnExit() override { loadedPictures().clear(); }
+
+private:
+    wxDECLARE_DYNAMIC_CLASS(PictureCacheModule);
+};
+
+wxIMPLEMENT_DYNAMIC_CLASS(PictureCacheModule, wxModule);
+
+} // namespace
+
 wxBitmapBundle qelLoadBitmapBundle(const wxString& path, wxBitmapType type) {
+    const wxString doublePath = qelDoubleSizePath(path);
+    PictureKey key{versionOf(path), versionOf(doublePath), type};
+    const bool cacheable = !key.single.path.empty();
+    if (cacheable) {
+        const auto found = loadedPictures().find(key);
+        if (found != loadedPictures().end()) {
+            return found->second;
+        }
+    }
     wxBitmap single;
     if (!single.LoadFile(path, type)) {
         return wxBitmapBundle();
     }
-    const wxString doublePath = qelDoubleSizePath(path);
-    wxBitmap twice;
-    if (!wxFileExists(doublePath) || !twice.LoadFile(doublePath, type)) {
-        return wxBitmapBundle::FromBitmap(single);
+    const wxBitmapBundle bundle =
+        wxBitmapBundle::FromImpl(new LazyDoubleSizeBundle(single, doublePath, type));
+    if (cacheable) {
+        loadedPictures().emplace(std::move(key), bundle);
     }
-    if (twice.GetSize() != single.GetSize() * 2) {
-        // Mixed with the picture as if it were twice its size, it would be
-        // drawn distorted; the enlarged single picture is the lesser harm.
-        wxLogDebug(wxT("%s is %dx%d, not twice %dx%d: left out"), doublePath, twice.GetWidth(),
-                   twice.GetHeight(), single.GetWidth(), single.GetHeight());
-        return wxBitmapBundle::FromBitmap(single);
-    }
-    return wxBitmapBundle::FromBitmaps(single, twice);
+    return bundle;
 }
 
 QelImageManager::QelImageManager(const wxArrayString* paths) {

@@ -19,10 +19,13 @@ wxString qelDoubleSizePath(const wxString& path);
 // one bundle that the windows draw sharp at a scale of 1 and of 2. The
 // picture at `path` is loaded as wxBitmap::LoadFile does, its failure logged
 // by the toolkit's loader; without it the bundle is empty. The double-size
-// picture is looked for only when it exists, so a missing one is no error
-// and logs nothing; one that cannot be loaded (the loader says why) or is
-// not exactly twice as wide and as high is left out, and the bundle then
-// enlarges the picture alone.
+// picture is read when a window first asks for a size other than the
+// picture's own (a screen at a scale of 1 never does); a missing one is no
+// error and logs nothing; one that cannot be loaded (the loader says why) or
+// is not exactly twice as wide and as high is left out, and the bundle then
+// enlarges the picture alone. A picture loaded before is handed out again
+// as long as neither file has been written since, so a window showing the
+// same picture twice reads it once; a failed load is tried afresh each time.
 wxBitmapBundle qelLoadBitmapBundle(const wxString& path, wxBitmapType type);
 
 class QelImageManager {

@@ -6,6 +6,7 @@
 
 #include <wx/string.h>
 #include <wx/translation.h>
+#include <wx/vector.h>
 
 #include <utility>
 
@@ -47,6 +48,18 @@ template <typename... Values> QelText qelFormat(const wxString& format, const Va
 // (an installation, where the program lives in lib/qelvane). Without a
 // catalogue for the language every text stays English.
 void qelUseTranslations(const wxString& directory);
+
+// Loads the "domain" catalogue into `translations` for the first of
+// `languages` (the user's, most wanted first: "de_DE", "de-AT", "fr") that
+// has one, in that language or else without its region, and returns the
+// language it was asked for; empty when none has one or an English one comes
+// first, as the texts are English already. Each language is asked for by
+// name, rather than by listing every language directory of every lookup
+// place (a system's locale directory holds hundreds) as the toolkit does to
+// learn what is available; where and how a catalogue is found and read is
+// the toolkit's, so the same file is found.
+wxString qelLoadTranslation(wxTranslations& translations, const wxVector<wxString>& languages,
+                            const wxString& domain);
 
 // The catalogue's name.
 constexpr const char* QEL_CATALOGUE = "qelvane";

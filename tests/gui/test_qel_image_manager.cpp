@@ -12,6 +12,7 @@
 #include <wx/image.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -326,6 +327,68 @@ TEST_F(ImageManagerTest, ADamagedOrMisfitDoubleSizePictureIsLeftOut) {
     ASSERT_TRUE(misfit.IsOk());
     EXPECT_EQ(wxSize(3, 2), misfit.GetDefaultSize());
     EXPECT_EQ(200, redAt(misfit, wxSize(6, 4))) << "5x4 is not twice 3x2";
+}
+
+TEST_F(ImageManagerTest, TheDoubleSizePictureIsReadOnlyWhenASecondSizeIsAskedFor) {
+    save(solid(3, 2, 200, 0, 0), m_res + wxT("pic.png"));
+    saveDamaged(m_res + wxT("pic@2x.png"));
+    QelImageManager manager(&m_list);
+
+    WxLogCapture log;
+    const wxBitmapBundle bundle = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(bundle.IsOk());
+    EXPECT_EQ(wxSize(3, 2), bundle.GetDefaultSize());
+    EXPECT_EQ(wxSize(3, 2), bundle.GetPreferredBitmapSizeAtScale(1));
+    EXPECT_EQ(200, redAt(bundle, wxSize(3, 2)));
+    EXPECT_TRUE(log.messages().empty()) << "nothing at a scale of 1 reads it: " << log.all();
+
+    EXPECT_EQ(wxSize(6, 4), bundle.GetPreferredBitmapSizeAtScale(2));
+    EXPECT_TRUE(log.contains(corruptedPng)) << log.all();
+    const size_t reported = log.messages().size();
+    EXPECT_EQ(200, redAt(bundle, wxSize(6, 4)));
+    EXPECT_EQ(reported, log.messages().size()) << "read once: " << log.all();
+}
+
+TEST_F(ImageManagerTest, APictureIsReadOnceUntilItsFileIsWrittenAgain) {
+    save(solid(3, 2, 200, 0, 0), m_res + wxT("pic.png"));
+    save(solid(6, 4, 100, 0, 0), m_res + wxT("pic@2x.png"));
+    QelImageManager manager(&m_list);
+    const wxBitmapBundle first = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(first.IsOk());
+    EXPECT_EQ(100, redAt(first, wxSize(6, 4)));
+
+    // The same file by another path: the current directory's relative one.
+    {
+        CurrentDirectory inExe(m_exe);
+        const wxBitmapBundle relative =
+            qelLoadBitmapBundle(wxT("res/../res/pic.png"), wxBITMAP_TYPE_PNG);
+        EXPECT_TRUE(relative.IsSameAs(first));
+    }
+
+    // Written anew, either file is read again. The file system's clock may
+    // be coarser than two writes apart, so each write is dated a second on.
+    const auto writtenLater = [](const wxString& path) {
+        const fs::path file(path.utf8_string());
+        fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(1));
+    };
+    save(solid(6, 4, 50, 0, 0), m_res + wxT("pic@2x.png"));
+    writtenLater(m_res + wxT("pic@2x.png"));
+    const wxBitmapBundle second = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    EXPECT_FALSE(second.IsSameAs(first));
+    EXPECT_EQ(50, redAt(second, wxSize(6, 4)));
+    save(solid(5, 3, 20, 0, 0), m_res + wxT("pic.png"));
+    writtenLater(m_res + wxT("pic.png"));
+    const wxBitmapBundle third = manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG);
+    EXPECT_EQ(wxSize(5, 3), third.GetDefaultSize());
+    EXPECT_EQ(20, redAt(third, wxSize(5, 3)));
+
+    // A failed load is tried afresh, and the loader says why each time.
+    saveDamaged(m_res + wxT("pic.png"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        WxLogCapture log;
+        EXPECT_FALSE(manager.loadBundle(wxT("pic.png"), wxBITMAP_TYPE_PNG).IsOk());
+        EXPECT_TRUE(log.contains(corruptedPng)) << attempt << ": " << log.all();
+    }
 }
 
 TEST_F(ImageManagerTest, TheDoubleSizePictureComesFromThePicturesOwnDirectory) {

@@ -15,6 +15,7 @@
 #include "QelOptions.h"
 #include "QelRecordText.h"
 #include "QelState.h"
+#include "QelText.h"
 
 #include "box_support.h"
 #include "gui_test_support.h"
@@ -885,6 +886,44 @@ TEST_F(PanelTest, ThePowerButtonAndTheNetworkPictureSayWhatTheStateIs) {
 }
 
 // ---- the user's language -----------------------------------------------------------------
+
+// Which of the user's languages gets its catalogue: the first that has one,
+// with or without its region, unless English comes first.
+TEST(UsersLanguage, TheFirstLanguageWithACatalogueIsLoaded) {
+    wxFileTranslationsLoader::AddCatalogLookupPathPrefix(binDir() + wxT("/locale"));
+    struct Case {
+        std::vector<const char*> languages;
+        const char* chosen;
+        const char* interfaceLabel;
+    };
+    const Case cases[] = {
+        {{"de"}, "de", "Audioschnittstelle"},
+        {{"de_DE"}, "de_DE", "Audioschnittstelle"},
+        {{"de-AT"}, "de_AT", "Audioschnittstelle"},
+        {{"fr_FR", "fr", "de_CH"}, "de_CH", "Audioschnittstelle"},
+        {{"en_GB", "de"}, "", "Audio Interface"},
+        {{"fr_FR"}, "", "Audio Interface"},
+        {{}, "", "Audio Interface"},
+    };
+    for (const Case& c : cases) {
+        wxVector<wxString> languages;
+        std::string named;
+        for (const char* language : c.languages) {
+            languages.push_back(language);
+            named += std::string(language) + " ";
+        }
+        SCOPED_TRACE(named);
+        qelguitest::WxLogCapture log;
+        wxTranslations translations;
+        EXPECT_EQ(wxString(c.chosen),
+                  qelLoadTranslation(translations, languages, wxString::FromAscii(QEL_CATALOGUE)));
+        const wxString* shown = translations.GetTranslatedString(
+            wxT("Audio Interface"), wxString::FromAscii(QEL_CATALOGUE));
+        EXPECT_EQ(wxString::FromUTF8(c.interfaceLabel),
+                  shown != nullptr ? *shown : wxString(wxT("Audio Interface")));
+        EXPECT_TRUE(log.messages().empty()) << "a missing catalogue is no error: " << log.all();
+    }
+}
 
 // The German catalogue as the build compiles it, for this process.
 class GermanPanel : public PanelTest {
