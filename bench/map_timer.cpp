@@ -3,7 +3,9 @@
 // (SubstructureNotify on the root window) before it starts the program, so
 // that no event is missed and nothing is polled, then forks and executes the
 // program and waits for the map event of a top-level window whose title
-// (_NET_WM_NAME, else WM_NAME) is the given one.
+// (_NET_WM_NAME, else WM_NAME) is the given one. A TITLE ending in "*" matches
+// every title that starts with what comes before it ("*" alone: any window
+// with a title), for programs whose title tells their state.
 //
 //   map_timer [--close] [--timeout SECONDS] TITLE PROGRAM [ARGUMENTS...]
 //
@@ -154,7 +156,13 @@ int main(int argc, char** argv) {
                 continue;
             }
             const auto arrived = Clock::now();
-            if (titleOf(display, event.xmap.window, netWmName, utf8) == wanted) {
+            const std::string title = titleOf(display, event.xmap.window, netWmName, utf8);
+            const bool prefix = !wanted.empty() && wanted.back() == '*';
+            const bool matches =
+                prefix ? !title.empty() &&
+                             title.compare(0, wanted.size() - 1, wanted, 0, wanted.size() - 1) == 0
+                       : title == wanted;
+            if (matches) {
                 mapUs =
                     std::chrono::duration_cast<std::chrono::microseconds>(arrived - start).count();
                 break;
