@@ -7,12 +7,14 @@
 // every title that starts with what comes before it ("*" alone: any window
 // with a title), for programs whose title tells their state.
 //
-//   map_timer [--close] [--timeout SECONDS] TITLE PROGRAM [ARGUMENTS...]
+//   map_timer [--close | --kill] [--timeout SECONDS] TITLE PROGRAM [ARGUMENTS...]
 //
 // Prints "map_us=N pid=P": microseconds from just before the fork to the
 // event's arrival, and the program's process id. With --close the program is
 // then sent SIGTERM and waited for (SIGKILL after 10 s), and " exit=S"
-// follows (its exit status, 128 + signal when killed). Without it the line
+// follows (its exit status, 128 + signal when killed). --kill is --close
+// with SIGKILL at once, for programs that hold SIGTERM behind a box of
+// their own. Without either the line
 // is flushed at once and the timer stays until the program ends (whoever
 // measures it ends it), so that the program keeps a parent that reaps it;
 // the program's exit status is then the timer's.
@@ -42,7 +44,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int usage() {
-    std::fputs("usage: map_timer [--close] [--timeout SECONDS] TITLE PROGRAM [ARGUMENTS...]\n",
+    std::fputs("usage: map_timer [--close | --kill] [--timeout SECONDS] TITLE PROGRAM "
+               "[ARGUMENTS...]\n",
                stderr);
     return 1;
 }
@@ -100,11 +103,15 @@ int ignoreErrors(Display*, XErrorEvent*) {
 
 int main(int argc, char** argv) {
     bool close = false;
+    bool killAtOnce = false;
     long timeoutSeconds = 30;
     int at = 1;
     for (; at < argc && std::strncmp(argv[at], "--", 2) == 0; ++at) {
         if (std::strcmp(argv[at], "--close") == 0) {
             close = true;
+        } else if (std::strcmp(argv[at], "--kill") == 0) {
+            close = true;
+            killAtOnce = true;
         } else if (std::strcmp(argv[at], "--timeout") == 0 && at + 1 < argc) {
             char* end = nullptr;
             timeoutSeconds = std::strtol(argv[++at], &end, 10);
@@ -192,7 +199,7 @@ int main(int argc, char** argv) {
 
     std::printf("map_us=%lld pid=%d", mapUs, static_cast<int>(pid));
     if (close) {
-        kill(pid, SIGTERM);
+        kill(pid, killAtOnce ? SIGKILL : SIGTERM);
         int status = reap(pid, 10000);
         if (status < 0) {
             kill(pid, SIGKILL);
