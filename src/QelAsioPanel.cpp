@@ -47,7 +47,9 @@ void QelAsioPanel::setOptionsState(QelOptions* options, const QelState* state) {
         }
     }
 
+    m_layoutLater = true;
     QelPanel::setOptionsState(options, state);
+    m_layoutLater = false;
 
     if (!asioMode) {
         m_platformButton->Disable();
@@ -71,9 +73,9 @@ void QelAsioPanel::setOptionsState(QelOptions* options, const QelState* state) {
             record != nullptr && (record->config_lock_flags & QEL_CONFIG_LOCK_ASIO_CLIENT) != 0;
         status = connected ? _("ASIO Application: Connected") : _("ASIO Application: Disconnected");
     }
-    m_statusText->SetLabelText(status);
+    showText(m_statusText, status);
 
-    m_settingsPage->Layout();
+    layoutIfNeeded();
 }
 
 void QelAsioPanel::applyToConfig(QelConfig& config) {

@@ -185,17 +185,21 @@ bool selectExactly(wxChoice* choice, const wxString& text) {
     return false;
 }
 
-void fillChoice(wxChoice* choice, const wxArrayString* list) {
+bool fillChoice(wxChoice* choice, const wxArrayString* list) {
     const wxString selected = selectedText(choice);
+    bool changed = false;
     if (list == nullptr) {
+        changed = choice->GetCount() != 0;
         choice->Clear();
     } else if (!sameItems(choice, *list)) {
         choice->Clear();
         choice->Append(*list);
+        changed = true;
     }
     if (!selectExactly(choice, selected)) {
         choice->SetSelection(wxNOT_FOUND);
     }
+    return changed;
 }
 
 wxString qelUserGuideUrl() {
@@ -373,7 +377,7 @@ void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
          config != nullptr ? &config->m_latency : nullptr},
     };
     for (const ChoiceSource& source : choices) {
-        fillChoice(source.choice, source.list);
+        m_layoutNeeded |= fillChoice(source.choice, source.list);
         // A value in force that is no item (no longer offered) shows as no
         // selection: an earlier value left selected would be shown, and sent
         // with the next change, as if it were in force.
@@ -384,19 +388,15 @@ void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
 
     if (config != nullptr) {
         const uint8_t* mac = config->m_interfaceMac;
-        m_macText->SetLabelText(wxString::Format(wxT("%02x:%02x:%02x:%02x:%02x:%02x"), mac[0],
-                                                 mac[1], mac[2], mac[3], mac[4], mac[5]));
+        showText(m_macText, wxString::Format(wxT("%02x:%02x:%02x:%02x:%02x:%02x"), mac[0], mac[1],
+                                             mac[2], mac[3], mac[4], mac[5]));
     } else {
-        m_macText->SetLabelText(wxT("00:00:00:00:00:00"));
+        showText(m_macText, wxT("00:00:00:00:00:00"));
     }
 
     m_powerOn = config != nullptr && config->m_wantToRun;
-    m_powerButton->SetBitmapLabel(m_powerImages[m_powerOn ? POWER_ON : POWER_OFF]);
-    m_powerButton->SetBitmapPressed(
-        m_powerImages[m_powerOn ? POWER_ON_PRESSED : POWER_OFF_PRESSED]);
-
     const int gigabit = record != nullptr && record->link_speed >= 1000 ? 1 : 0;
-    m_networkBitmap->SetBitmap(m_networkImages[2 * linkState(record) + gigabit]);
+    showPictures(m_powerOn ? POWER_ON : POWER_OFF, 2 * linkState(record) + gigabit);
 
     m_powerButton->Enable(record == nullptr ||
                           record->system_error != QEL_SYSTEM_ERROR_INVALID_CONFIG);
@@ -410,14 +410,46 @@ void QelPanel::setOptionsState(QelOptions* options, const QelState* state) {
     m_encodingChoice->Enable(enabled && m_encodingChoice->GetCount() >= 2);
 
     if (record == nullptr || isZeroAddress(record->ip_address)) {
-        m_ipText->SetLabelText(_("No Address"));
+        showText(m_ipText, _("No Address"));
     } else {
         const uint8_t* ip = record->ip_address;
-        m_ipText->SetLabelText(wxString::Format(wxT("%u.%u.%u.%u"), ip[0], ip[1], ip[2], ip[3]));
+        showText(m_ipText, wxString::Format(wxT("%u.%u.%u.%u"), ip[0], ip[1], ip[2], ip[3]));
     }
     describeState(config, record);
 
-    m_settingsPage->Layout();
+    layoutIfNeeded();
+}
+
+bool QelPanel::showText(wxStaticText* label, const wxString& text) {
+    if (label->GetLabelText() == text) {
+        return false;
+    }
+    label->SetLabelText(text);
+    m_layoutNeeded = true;
+    return true;
+}
+
+void QelPanel::layoutIfNeeded() {
+    if (m_layoutNeeded && !m_layoutLater) {
+        m_settingsPage->Layout();
+        m_layoutNeeded = false;
+    }
+}
+
+void QelPanel::showPictures(int power, int network) {
+    if (power != m_shownPower) {
+        const wxSize before = m_powerImages[m_shownPower].GetDefaultSize();
+        m_powerButton->SetBitmapLabel(m_powerImages[power]);
+        m_powerButton->SetBitmapPressed(m_powerImages[power + 1]);
+        m_layoutNeeded |= m_powerImages[power].GetDefaultSize() != before;
+        m_shownPower = power;
+    }
+    if (network != m_shownNetwork) {
+        const wxSize before = m_networkImages[m_shownNetwork].GetDefaultSize();
+        m_networkBitmap->SetBitmap(m_networkImages[network]);
+        m_layoutNeeded |= m_networkImages[network].GetDefaultSize() != before;
+        m_shownNetwork = network;
+    }
 }
 
 // A choice with nothing selected (its value is not offered, or no longer)

@@ -37,8 +37,8 @@ bool selectExactly(wxChoice* choice, const wxString& text);
 // holds (count or any text, compared case-sensitively), so that an open
 // choice keeps its items while nothing changed. Without a list every item is
 // removed. Afterwards the item with the previously selected text is selected
-// again, or nothing when no item has that text.
-void fillChoice(wxChoice* choice, const wxArrayString* list);
+// again, or nothing when no item has that text. True when the items changed.
+bool fillChoice(wxChoice* choice, const wxArrayString* list);
 
 // The address of the online user guide on the maker's documentation server.
 wxString qelUserGuideUrl();
@@ -112,7 +112,25 @@ protected:
     wxBitmapBundle m_powerImages[POWER_IMAGES];
     wxBitmapBundle m_networkImages[NETWORK_IMAGES];
 
+    // A refresh changes only what the new state changes, and lays the page
+    // out only when something took another size: a click that only turns
+    // the power button costs no layout. `text` goes into `label` unless it
+    // shows it already; true when it changed, and the page then needs laying
+    // out.
+    bool showText(wxStaticText* label, const wxString& text);
+    // Lays the settings page out when the refresh made that necessary,
+    // unless m_layoutLater says a subclass refresh does it after the base's.
+    void layoutIfNeeded();
+    bool m_layoutNeeded = false;
+    bool m_layoutLater = false;
+
 private:
+    // Shows power picture `power` (POWER_OFF or POWER_ON, with its pressed
+    // one) and network picture `network` when they are not shown already.
+    void showPictures(int power, int network);
+
     // The panel's registration with m_client; it ends with the panel.
     QelClientSubscription m_subscription;
+    int m_shownPower = POWER_OFF;
+    int m_shownNetwork = 0;
 };

@@ -388,6 +388,34 @@ TEST_F(PanelTest, ShowsOptionsStateAndVersionAndFollowsTheManager) {
     EXPECT_EQ("1 ms,2 ms,=", shown(panel->m_latencyChoice));
 }
 
+// A click that only turns the power button costs no layout pass; a text
+// that changes is laid out. The address is moved aside as a marker that a
+// layout pass would put back.
+TEST_F(PanelTest, ARefreshLaysThePageOutOnlyWhenSomethingTookAnotherSize) {
+    OpenAsioPanel* panel = asio();
+    startUp(asioState());
+    panel->setClient(m_client.get());
+    const wxPoint laidOut = panel->m_ipText->GetPosition();
+    const wxPoint aside = laidOut + wxPoint(7, 3);
+    panel->m_ipText->Move(aside);
+
+    qel_state turned = asioState();
+    turned.config.want_to_run = turned.config.want_to_run != 0 ? 0 : 1;
+    ASSERT_NO_FATAL_FAILURE(sendState(turned));
+    EXPECT_EQ(turned.config.want_to_run != 0, panel->m_powerOn);
+    EXPECT_TRUE(showsPicture(panel->m_powerButton->GetBitmapLabel(), turned.config.want_to_run != 0
+                                                                         ? "dpi90-power-green"
+                                                                         : "dpi90-power-grey"));
+    EXPECT_EQ(aside, panel->m_ipText->GetPosition()) << "the power alone lays nothing out";
+
+    qel_state moved = turned;
+    const uint8_t address[4] = {10, 0, 0, 1};
+    std::memcpy(moved.ip_address, address, sizeof address);
+    ASSERT_NO_FATAL_FAILURE(sendState(moved));
+    EXPECT_EQ(wxT("10.0.0.1"), panel->m_ipText->GetLabelText());
+    EXPECT_EQ(laidOut, panel->m_ipText->GetPosition()) << "a new address is laid out";
+}
+
 TEST_F(PanelTest, NetworkPictureAndAddress) {
     OpenPanel* panel = plain();
     startUp();
