@@ -1,6 +1,9 @@
-// The process-wide runtime environment. On Linux the socket layer needs no
-// start-up or shut-down, so the environment's work is the log's lifetime.
+// The process-wide runtime environment: the log's lifetime and the socket
+// layer's start-up and shut-down (kes_env_<platform>.cpp; nothing to do on
+// POSIX, Winsock 2.2 on Windows).
 #include "kes_env.h"
+
+#include "kes_platform.h"
 
 namespace {
 
@@ -13,9 +16,14 @@ kes_result kes_env_acquire(kes_env** env) {
         return KES_INVALIDPARAMETER;
     }
     if (g_env.users == 0) {
+        const kes_result started = kes_platform_sockets_start();
+        if (started != KES_SUCCESS) {
+            return started;
+        }
         if (g_env.log == nullptr) {
             g_env.log = kes_log_new();
             if (g_env.log == nullptr) {
+                kes_platform_sockets_stop();
                 return KES_NOMEMORY;
             }
             g_env.owns_log = true;
@@ -30,10 +38,13 @@ kes_result kes_env_release(kes_env* env) {
     if (env == nullptr || env->users == 0) {
         return KES_SUCCESS;
     }
-    if (--env->users == 0 && env->owns_log) {
-        kes_log_free(env->log);
-        env->log = nullptr;
-        env->owns_log = false;
+    if (--env->users == 0) {
+        if (env->owns_log) {
+            kes_log_free(env->log);
+            env->log = nullptr;
+            env->owns_log = false;
+        }
+        kes_platform_sockets_stop();
     }
     return KES_SUCCESS;
 }

@@ -15,8 +15,10 @@ struct kes_env {
 };
 
 // Hands out the environment. The first acquisition starts the socket layer
-// and creates the log (KES_NOMEMORY, with no acquisition counted, when that
-// fails). Missing argument: KES_INVALIDPARAMETER.
+// (Winsock 2.2 on Windows: its failure translated, KES_VERSION when 2.2 is
+// not offered) and creates the log (KES_NOMEMORY when that fails); on any
+// failure no acquisition is counted and nothing stays started. Missing
+// argument: KES_INVALIDPARAMETER.
 kes_result kes_env_acquire(kes_env** env);
 
 // Gives back one acquisition; the last one frees the log the environment made

@@ -418,6 +418,10 @@ kes_result kes_instance_directory(char* buffer, size_t size) {
     return name_directory(buffer, size, &temporary);
 }
 
+kes_result kes_instance_where(char* buffer, size_t size) {
+    return kes_instance_directory(buffer, size);
+}
+
 kes_result kes_instance_locate(const char* name, kes_instance_place* place) {
     if (place == nullptr) {
         return KES_INVALIDPARAMETER;

@@ -9,12 +9,19 @@
 #include <cstddef>
 #include <cstdint>
 
+// A socket handle: a descriptor on POSIX, a Winsock SOCKET (pointer-sized)
+// on Windows. Address families carry the platform's values.
+#if defined(_WIN32)
+typedef uintptr_t kes_socket;
+constexpr kes_socket KES_INVALID_SOCKET = ~uintptr_t{0};
+constexpr uint16_t KES_FAMILY_IPV4 = 2;
+constexpr uint16_t KES_FAMILY_IPV6 = 23;
+#else
 typedef int kes_socket;
 constexpr kes_socket KES_INVALID_SOCKET = -1;
-
-// Address families, with the platform's values.
 constexpr uint16_t KES_FAMILY_IPV4 = 2;
 constexpr uint16_t KES_FAMILY_IPV6 = 10;
+#endif
 
 // The platform socket address: family in host order, port and IPv4 address in
 // network order, 8 zero bytes (16 bytes in all).
@@ -64,7 +71,9 @@ char* kes_address_to_text(const kes_address* address, char* buffer, size_t size)
 
 // Opens a UDP socket of `family` into *sock, which must be KES_INVALID_SOCKET
 // on entry (else KES_INVALIDPARAMETER and nothing is opened). On failure *sock
-// stays KES_INVALID_SOCKET. The socket is close-on-exec.
+// stays KES_INVALID_SOCKET. The socket is close-on-exec (on Windows: not
+// inherited by child processes). On Windows the environment must be acquired
+// (kes_env_acquire starts Winsock); before that: KES_NOTINITIALISED.
 kes_result kes_socket_open_udp(kes_socket* sock, uint16_t family);
 
 // Connects the socket to `address`; from then on the socket reports a peer's
@@ -100,13 +109,19 @@ kes_result kes_socket_local_address(kes_socket sock, kes_address* address);
 //                                                next call gets the next one)
 kes_result kes_socket_recv(kes_socket sock, void* buffer, size_t* size);
 
+// Windows reports the peer's unreachable port to the next receive only, never
+// to a send. Under wine it shows only after a later datagram, as a pending
+// socket error: kes_socket_wait_readable counts it as readable, and the next
+// receive reports it (KES_CONNRESET).
+
 // kes_socket_recv that also stores the sender's address (unconnected sockets);
 // a sender that is not IPv4 leaves `from` cleared.
 kes_result kes_socket_recv_from(kes_socket sock, void* buffer, size_t* size, kes_address* from);
 
 // Sends one datagram of *size bytes and sets *size to the number sent (0 on
 // any failure). After the connected peer's port was found unreachable:
-// KES_CONNREFUSED or KES_CONNRESET.
+// KES_CONNREFUSED or KES_CONNRESET on POSIX (on Windows the send goes out and
+// the next receive reports it).
 kes_result kes_socket_send(kes_socket sock, const void* data, size_t* size);
 
 // Sends one datagram of *size bytes to `to` (unconnected sockets).

@@ -1,11 +1,12 @@
 // Wall-clock time, span arithmetic, the sleep and the local-time text. The
-// clock can be replaced process-wide (tests install a clock of their own).
+// clock can be replaced process-wide (tests install a clock of their own);
+// the platform's clock, sleep and local time are in kes_time_<platform>.cpp.
 #include "kes_time.h"
 
+#include "kes_platform.h"
 #include "kes_text.h"
 
 #include <atomic>
-#include <cerrno>
 #include <ctime>
 
 namespace {
@@ -36,13 +37,7 @@ kes_result kes_time_now(kes_time* t) {
     if (clock != nullptr && clock->now != nullptr) {
         return clock->now(clock->context, t);
     }
-    struct timespec now;
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
-        return kes_result_from_errno();
-    }
-    t->seconds = static_cast<int64_t>(now.tv_sec);
-    t->microseconds = static_cast<int32_t>(now.tv_nsec / 1000);
-    return KES_SUCCESS;
+    return kes_platform_now(t);
 }
 
 kes_result kes_time_add(kes_time* a, const kes_time* b) {
@@ -129,13 +124,7 @@ kes_result kes_sleep(const kes_time* t) {
     }
     kes_time rounded{0, 0};
     kes_sleep_span(t, &rounded);
-    struct timespec span;
-    span.tv_sec = static_cast<time_t>(rounded.seconds);
-    span.tv_nsec = static_cast<long>(rounded.microseconds) * 1000;
-    if (nanosleep(&span, nullptr) != 0) {
-        return errno == EINTR ? KES_INTERRUPTED : kes_result_from_errno();
-    }
-    return KES_SUCCESS;
+    return kes_platform_sleep(&rounded);
 }
 
 char* kes_time_format(const kes_time* t, char* buffer) {
@@ -150,11 +139,10 @@ char* kes_time_format(const kes_time* t, char* buffer) {
     static const char* const k_days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const k_months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    time_t seconds = static_cast<time_t>(t->seconds);
-    struct tm local;
-    bool ok = localtime_r(&seconds, &local) != nullptr && local.tm_wday >= 0 && local.tm_wday < 7 &&
-              local.tm_mon >= 0 && local.tm_mon < 12 && local.tm_year >= -1900 &&
-              local.tm_year <= 9999 - 1900;
+    struct tm local {};
+    bool ok = kes_platform_local_time(t->seconds, &local) && local.tm_wday >= 0 &&
+              local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12 &&
+              local.tm_year >= -1900 && local.tm_year <= 9999 - 1900;
     if (!ok) {
         kes_strlcpy(buffer, "??? ??? ?? ??:??:?? ????\n", KES_TIME_FORMAT_SIZE);
         return buffer;

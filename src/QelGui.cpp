@@ -94,7 +94,7 @@ bool QelGui::OnInit() {
             return false;
         }
         char directory[QEL_INSTANCE_PATH_MAX];
-        if (kes_instance_directory(directory, sizeof directory) != KES_SUCCESS) {
+        if (kes_instance_where(directory, sizeof directory) != KES_SUCCESS) {
             kes_strlcpy(directory, "?", sizeof directory);
         }
         return startupError(

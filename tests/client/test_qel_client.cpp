@@ -246,7 +246,7 @@ TEST_F(ManagerClientTest, SendsAValidConfigurationAndTakesTheAnsweredState) {
               "Debug qel_client_set_system_config: Sending SET CONFIG request with config:");
     EXPECT_EQ(sent[1], "Debug   Channels: 32");
     EXPECT_EQ(
-        sent.back().rfind("Debug qel_client_set_system_config: Sent request, request id is 0x", 0),
+        sent.back().rfind("Debug qel_client_set_system_config: Sent request, request id is ", 0),
         0u);
 
     qel_state state = sampleState();

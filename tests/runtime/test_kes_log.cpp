@@ -5,6 +5,7 @@
 
 #include "log_capture.h"
 #include "test_clock.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +23,7 @@ using qeltest::TestClock;
 class Log : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
+        qeltest::useUtcTimeZone();
         m_log = kes_log_new();
         ASSERT_NE(m_log, nullptr);
     }

@@ -160,4 +160,16 @@ bool waitReadable(kes_socket sock, int waitMs) {
     return kes_socket_wait_readable(sock, &span) == KES_SUCCESS;
 }
 
+bool waitUnreachable(kes_socket sock, int waitMs) {
+    constexpr int k_stepMs = 100;
+    for (int waited = 0; waited < waitMs; waited += k_stepMs) {
+        if (waitReadable(sock, k_stepMs)) {
+            return true;
+        }
+        size_t size = 0;
+        kes_socket_send(sock, "", &size);
+    }
+    return false;
+}
+
 } // namespace qeltest

@@ -80,4 +80,10 @@ private:
 // Waits at most `waitMs` until `sock` has something to read.
 bool waitReadable(kes_socket sock, int waitMs = 2000);
 
+// Waits at most `waitMs` until `sock`, connected to a port that was closed
+// and sent a datagram to since, shows the port unreachable. Wine keeps quiet
+// about the first datagram's report and gives only those of later ones:
+// where it does not show soon, empty datagrams are sent until it does.
+bool waitUnreachable(kes_socket sock, int waitMs = 2000);
+
 } // namespace qeltest
