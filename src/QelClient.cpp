@@ -484,24 +484,31 @@ kes_result QelClient::startThread(wxEvtHandler* frame) {
     m_threadObject = thread;
     m_thread = thread;
     if (thread->Run() != wxTHREAD_NO_ERROR) {
-        releaseThread();
+        // It never ran: Delete lets it end where it waits to start. Where
+        // that leaves it unjoined (said by "misc error"), Wait joins it.
+        m_threadObject = nullptr;
+        m_thread = nullptr;
+        if (thread->Delete(nullptr, wxTHREAD_WAIT_BLOCK) == wxTHREAD_MISC_ERROR) {
+            thread->Wait(wxTHREAD_WAIT_BLOCK);
+        }
+        delete thread;
         return KES_SYSTEM;
     }
     return KES_SUCCESS;
 }
 
-// Joins and deletes the thread object, exactly once. Delete asks a running
-// thread to end and blocks until Entry has returned (at most one socket wait,
-// half a second); it does not join a thread that had already ended by itself,
-// so Wait follows, which joins in every case and returns at once when Delete
-// already did.
+// Joins and deletes the thread object, exactly once. The thread is asked to
+// end and ends at its next check (after at most one socket wait, half a
+// second); Wait joins it, whether it was still running or had ended by
+// itself. (The toolkit's Delete is not used: on Windows it already joins and
+// frees the thread, and a Wait after it fails.)
 void QelClient::releaseThread() {
     QelClientThread* thread = m_threadObject;
     if (thread == nullptr) {
         return;
     }
     m_threadObject = nullptr;
-    thread->Delete(nullptr, wxTHREAD_WAIT_BLOCK);
+    thread->requestEnd();
     thread->Wait(wxTHREAD_WAIT_BLOCK);
     m_thread = nullptr;
     delete thread;

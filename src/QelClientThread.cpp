@@ -40,7 +40,7 @@ QelClientThread::QelClientThread(QelClient* client, wxEvtHandler* frame)
 
 wxThread::ExitCode QelClientThread::Entry() {
     kes_time t = now();
-    while (!TestDestroy()) {
+    while (!m_endRequested && !TestDestroy()) {
         g_clientThreadTick.store(t);
         t = now();
         kes_time gap = t;

@@ -49,10 +49,15 @@ public:
     // Joinable. `frame` receives the posted events; neither is owned.
     QelClientThread(QelClient* client, wxEvtHandler* frame);
 
+    // Asks the thread to end at its next check; safe from any thread. The
+    // owner then joins it with Wait.
+    void requestEnd() { m_endRequested = true; }
+
 protected:
     ExitCode Entry() override;
 
 private:
     QelClient* m_client;
     wxEvtHandler* m_frame;
+    std::atomic<bool> m_endRequested{false};
 };

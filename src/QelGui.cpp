@@ -1,5 +1,6 @@
 #include "QelGui.h"
 
+#include "QelAppPlatform.h"
 #include "QelAsioFactory.h"
 #include "QelClient.h"
 #include "QelErrors.h"
@@ -17,16 +18,11 @@
 #include <wx/image.h>
 #include <wx/stdpaths.h>
 
-#include <csignal>
 #include <new>
 
 namespace {
 
 const char k_where[] = "QelGui::OnInit";
-
-// The application icon, one picture per size: "qel_icon-256.png" and so on.
-const char k_iconName[] = "qel_icon";
-const int k_iconSizes[] = {256, 48, 32, 24, 16};
 
 // The lock main() took before the toolkit started, until OnInit takes it over.
 kes_instance* g_heldInstance = nullptr;
@@ -186,14 +182,7 @@ bool QelGui::OnInit() {
     // loop runs, when the frame already has its client.
     m_client->startThread(frame);
 
-    wxIconBundle icons;
-    for (int size : k_iconSizes) {
-        wxIcon icon;
-        const wxString name = wxString::Format(wxT("%s-%d.png"), k_iconName, size);
-        if (m_images->loadIcon(icon, name, wxBITMAP_TYPE_PNG)) {
-            icons.AddIcon(icon);
-        }
-    }
+    const wxIconBundle icons = qelApplicationIcons(*m_images);
     if (!icons.IsEmpty()) {
         frame->SetIcons(icons);
     }
@@ -204,10 +193,9 @@ bool QelGui::OnInit() {
     SetTopWindow(frame);
     m_windowUp = true;
 
-    // From here on a terminating signal closes the window, also while the
-    // box below is open.
-    SetSignalHandler(SIGTERM, &QelGui::onTerminateSignal);
-    SetSignalHandler(SIGINT, &QelGui::onTerminateSignal);
+    // From here on a request from outside to end the program (a terminating
+    // signal on GTK) closes the window, also while the box below is open.
+    qelCloseOnTerminate(this, &QelGui::onTerminateSignal);
 
     // A system error the manager reports already is shown right away, as a
     // delivery of the client's: what arrives while its box is open waits.

@@ -2,6 +2,7 @@
 
 #include "QelClient.h"
 #include "QelModalRun.h"
+#include "QelNativeBox.h"
 
 #include "kes_env.h"
 #include "kes_log.h"
@@ -53,6 +54,7 @@ int qelMessageBox(long style, const QelText& text, const QelText& caption) {
     }
     wxMessageDialog dialog(nullptr, text.shown, caption.shown, dialogStyle, wxDefaultPosition);
     QelModalRunScope run(&dialog);
+    QelNativeBoxRun events;
     return dialog.ShowModal();
 }
 

@@ -1,12 +1,10 @@
 #include "QelModalRun.h"
 
+#include "QelNativeBox.h"
+
 #include <wx/app.h>
 #include <wx/dialog.h>
 #include <wx/msgdlg.h>
-
-#if defined(__WXGTK__)
-#include <gtk/gtk.h>
-#endif
 
 #include <algorithm>
 #include <vector>
@@ -33,23 +31,6 @@ void postAfterRuns() {
     if (action && wxTheApp != nullptr) {
         wxTheApp->CallAfter(action);
     }
-}
-
-// A message box is the toolkit's native dialog, which wxDialog::EndModal
-// does not reach: it is answered as the window system's close would answer
-// it. False where that is not possible.
-bool endMessageBox(wxMessageDialog* box) {
-#if defined(__WXGTK__)
-    GtkWidget* widget = static_cast<GtkWidget*>(box->GetHandle());
-    if (widget == nullptr || !GTK_IS_DIALOG(widget)) {
-        return false; // not shown (yet), or a test's stand-in
-    }
-    gtk_dialog_response(GTK_DIALOG(widget), GTK_RESPONSE_DELETE_EVENT);
-    return true;
-#else
-    (void)box;
-    return false;
-#endif
 }
 
 } // namespace
@@ -95,7 +76,9 @@ void qelEndModalRuns() {
     for (auto it = running.rbegin(); it != running.rend(); ++it) {
         wxDialog* dialog = *it;
         if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
-            endMessageBox(box);
+            // The toolkit's native dialog, which wxDialog::EndModal does not
+            // reach: it is answered as the window system's close would.
+            qelEndNativeBox(box);
         } else if (dialog->IsModal()) {
             dialog->EndModal(wxID_CANCEL);
         }

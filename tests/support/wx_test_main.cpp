@@ -4,6 +4,8 @@
 // exist, and none is watched for).
 #include "wx_test_main.h"
 
+#include "test_platform.h"
+
 #include <gtest/gtest.h>
 
 #include <wx/app.h>
@@ -21,6 +23,18 @@
 #include <thread>
 
 namespace qeltest {
+
+namespace {
+int g_dialogsAllowed = 0;
+} // namespace
+
+AllowDialogs::AllowDialogs() {
+    ++g_dialogsAllowed;
+}
+
+AllowDialogs::~AllowDialogs() {
+    --g_dialogsAllowed;
+}
 
 // wxTheApp would cast to the GUI application class; the console main has none.
 void pumpEvents() {
@@ -72,6 +86,9 @@ void onAssert(const wxString& file, int line, const wxString& func, const wxStri
 class UnexpectedDialogs : public wxModalDialogHook {
 protected:
     int Enter(wxDialog* dialog) override {
+        if (qeltest::g_dialogsAllowed > 0) {
+            return wxID_NONE;
+        }
         wxString what = dialog->GetTitle();
         if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
             what << wxS(": ") << box->GetMessage();
@@ -91,11 +108,15 @@ int main(int argc, char** argv) {
     if (::testing::GTEST_FLAG(list_tests)) {
         return RUN_ALL_TESTS();
     }
-#if QEL_WX_TEST_GUI
-    // No accessibility bridge: the tests need none, and what it allocates at
+#if QEL_WX_TEST_GUI && defined(__WXGTK__)
+    // No accessibility bridge (GTK): the tests need none, and what it allocates at
     // start-up is never given back, which LeakSanitizer reports.
     setenv("NO_AT_BRIDGE", "1", 0);
 #endif
+    if (!qeltest::startSockets()) {
+        std::fprintf(stderr, "wx_test_main: the platform's sockets did not start\n");
+        return 1;
+    }
     wxAppConsole::SetInstance(new TestApp);
     if (!wxEntryStart(argc, argv)) {
         std::fprintf(stderr, "wx_test_main: the toolkit did not start (no display?)\n");
@@ -117,5 +138,6 @@ int main(int argc, char** argv) {
 #endif
     app->OnExit();
     wxEntryCleanup();
+    qeltest::stopSockets();
     return status;
 }
