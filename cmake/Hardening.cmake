@@ -2,13 +2,15 @@
 # library's string and memory functions, stack protection, and a read-only
 # relocation table resolved at start (the installed programs link with it).
 # Not in builds with sanitizers or for fuzzing, whose instrumentation does
-# the checking there, and not in unoptimised builds, where the C library's
-# checks do not work.
+# the checking there, not in unoptimised builds, where the C library's
+# checks do not work, and not in the Windows build, whose C library has no
+# fortified functions and whose stack protector would need a library of its
+# own.
 option(QEL_HARDEN "Harden the optimised builds (fortified functions, stack protector, RELRO)" ON)
 
 set(QEL_HARDENED OFF)
 if(QEL_HARDEN AND CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$"
-   AND NOT QEL_SANITIZE AND NOT QEL_BUILD_FUZZ)
+   AND NOT QEL_SANITIZE AND NOT QEL_BUILD_FUZZ AND NOT WIN32)
   set(QEL_HARDENED ON)
   # Every library, as the programs are made of them; a compiler that
   # fortifies by itself is given the same level.

@@ -1,7 +1,27 @@
 # One helper registers every test executable: GoogleTest cases become CTest
 # tests carrying their layer's label, a timeout and, where they need one, a
 # resource lock (the fixed manager port, the shared X display).
-find_package(GTest REQUIRED)
+#
+# Cross-built (Windows) tests run through CMAKE_CROSSCOMPILING_EMULATOR
+# (scripts/wine-run), both when CTest lists a program's cases and when it
+# runs them; GoogleTest is built from Debian's sources, as no build of it for
+# the target is packaged. Their main starts Winsock for the whole run
+# (tests/support/test_main_win.cpp): tests open sockets without acquiring
+# the runtime environment, which starts it in the programs.
+if(CMAKE_CROSSCOMPILING)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
+  # The first program wine runs on a new prefix boots it first.
+  set(qel_discovery_timeout 120)
+else()
+  find_package(GTest REQUIRED)
+  set(qel_discovery_timeout 30)
+endif()
 include(GoogleTest)
 
 set(QEL_TEST_LAYERS runtime protocol client manager model bridge gui e2e qelctl)
@@ -23,7 +43,9 @@ function(qel_add_test name)
   add_executable(${name} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest)
-  if(NOT T_NO_MAIN)
+  if(NOT T_NO_MAIN AND WIN32)
+    target_link_libraries(${name} PRIVATE qel_test_main_win)
+  elseif(NOT T_NO_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   qel_set_warnings(${name})
@@ -38,6 +60,6 @@ function(qel_add_test name)
   gtest_discover_tests(${name}
     TEST_PREFIX "${T_LAYER}."
     DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 30
+    DISCOVERY_TIMEOUT ${qel_discovery_timeout}
     PROPERTIES ${props})
 endfunction()

@@ -6,6 +6,10 @@
 #   build/po/qelvane.pot                      extracted from the sources
 #   build/bin/locale/<lang>/LC_MESSAGES/qelvane.mo
 #   <prefix>/share/locale/<lang>/LC_MESSAGES/qelvane.mo
+#
+# On Windows the panel looks in `<directory>/locale` only: the installer puts
+# bin/locale beside it.
+include(GNUInstallDirs)
 find_program(QEL_XGETTEXT xgettext REQUIRED)
 find_program(QEL_MSGFMT msgfmt REQUIRED)
 find_program(QEL_MSGCMP msgcmp REQUIRED)

@@ -10,6 +10,10 @@ function(qel_wx_target name libs)
                   OUTPUT_VARIABLE ldflags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   separate_arguments(cxxflags UNIX_COMMAND "${cxxflags}")
   separate_arguments(ldflags UNIX_COMMAND "${ldflags}")
+  # The Windows port's flags would make every program that links the
+  # windows a GUI program; only the panel is one (add_executable WIN32), the
+  # tests stay console programs whose output the test runner reads.
+  list(REMOVE_ITEM ldflags -mwindows -Wl,--subsystem,windows)
   set(includes "")
   set(definitions "")
   set(options "")
