@@ -2,8 +2,9 @@
 #
 #   build-win/qelvane-setup-<version>.exe
 #
-# It holds the program (stripped), its pictures (res\) and the compiled
-# translations (locale\), all from the build's bin/. Made with every build;
+# It holds the programs qel-panel.exe and qelctl.exe (stripped), the
+# panel's pictures (res\) and the compiled translations (locale\), all from
+# the build's bin/. Made with every build;
 # `qelvane-setup-<version>.exe /S` installs silently, and the installed
 # uninstall.exe /S removes everything again.
 find_program(QEL_MAKENSIS makensis REQUIRED)
@@ -17,12 +18,13 @@ add_custom_command(OUTPUT ${QEL_INSTALLER}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${qel_installer_bin}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${qel_installer_bin}/res ${qel_installer_bin}/locale
   COMMAND ${CMAKE_STRIP} -o ${qel_installer_bin}/qel-panel.exe $<TARGET_FILE:qel-panel>
+  COMMAND ${CMAKE_STRIP} -o ${qel_installer_bin}/qelctl.exe $<TARGET_FILE:qelctl>
   COMMAND ${CMAKE_COMMAND} -E copy ${qel_installer_pictures} ${qel_installer_bin}/res
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_BINARY_DIR}/bin/locale
           ${qel_installer_bin}/locale
   COMMAND ${QEL_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DBIN_DIR=${qel_installer_bin}
           -DOUT_FILE=${QEL_INSTALLER} ${qel_installer_script}
-  DEPENDS qel-panel qel_translations ${qel_installer_script} ${qel_installer_pictures}
+  DEPENDS qel-panel qelctl qel_translations ${qel_installer_script} ${qel_installer_pictures}
   COMMENT "Making the installer qelvane-setup-${PROJECT_VERSION}.exe"
   VERBATIM)
 add_custom_target(qel_installer ALL DEPENDS ${QEL_INSTALLER})

@@ -3,35 +3,9 @@
 #include "qelctl_args.h"
 #include "qelctl_commands.h"
 
-#include <signal.h>
-
 #include <iostream>
 #include <string>
 #include <vector>
-
-namespace {
-
-qelctl::Waker* g_waker = nullptr;
-
-extern "C" void onSignal(int signal) {
-    if (g_waker != nullptr) {
-        g_waker->stop(signal);
-    }
-}
-
-// SIGINT, SIGTERM and SIGHUP end any wait, so that the DISCONNECT goes out;
-// a reader that has gone (SIGPIPE) shows as a failed write instead.
-void installSignals() {
-    struct sigaction action {};
-    action.sa_handler = &onSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
-    }
-    signal(SIGPIPE, SIG_IGN);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -51,20 +25,21 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // SIGINT, SIGTERM and SIGHUP (Ctrl+C and the console's close on
+    // Windows) end any wait, so that the DISCONNECT goes out.
     qelctl::Waker waker;
-    if (waker.valid()) {
-        g_waker = &waker;
-    }
-    installSignals();
+    qelctl::Waker* const stopper = waker.valid() ? &waker : nullptr;
+    qelctl::stopOnSignals(stopper);
     kes_env* env = nullptr;
     if (kes_env_acquire(&env) != KES_SUCCESS) {
         std::cerr << "qelctl: Failed to start: no env\n";
+        qelctl::stopOnSignals(nullptr);
         return qelctl::EXIT_UNAVAILABLE;
     }
-    qelctl::Context context{std::cout, std::cerr, env, g_waker};
+    qelctl::Context context{std::cout, std::cerr, env, stopper};
     const int status = qelctl::run(parsed.invocation, context);
     std::cout.flush();
     kes_env_release(env);
-    g_waker = nullptr;
+    qelctl::stopOnSignals(nullptr);
     return status;
 }

@@ -1,5 +1,5 @@
-// The session: the manager client on the calling thread, every wait a poll
-// of its socket and the waker's pipe bounded by the runtime's clock (so that
+// The session: the manager client on the calling thread, every wait one
+// for its socket and the waker bounded by the runtime's clock (so that
 // a test clock governs the limits), and a protocol callback in front of the
 // manager client's that notes what the owner is not told: the status of an
 // answer and whether a record that arrived could be read.
@@ -9,11 +9,6 @@
 #include "qel_codec.h"
 #include "tesk2_client.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 
 namespace qelctl {
@@ -63,7 +58,7 @@ bool isSet(const kes_time& t) {
     return t.seconds != 0 || t.microseconds != 0;
 }
 
-// The span as poll's milliseconds, rounded up, 0 for a span already past.
+// The span as whole milliseconds, rounded up, 0 for a span already past.
 int milliseconds(const kes_time& span) {
     if (span.seconds < 0 || (span.seconds == 0 && span.microseconds <= 0)) {
         return 0;
@@ -81,44 +76,6 @@ std::string unreadable(const char* what, kes_result decoded) {
 }
 
 } // namespace
-
-Waker::Waker() {
-    int ends[2];
-    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
-        m_read = ends[0];
-        m_write = ends[1];
-    }
-}
-
-Waker::~Waker() {
-    if (m_read >= 0) {
-        ::close(m_read);
-        ::close(m_write);
-    }
-}
-
-void Waker::stop(int signal) {
-    m_stop = signal;
-    const unsigned char byte = 1;
-    if (m_write >= 0) {
-        // A full pipe already wakes the wait.
-        [[maybe_unused]] const ssize_t written = ::write(m_write, &byte, 1);
-    }
-}
-
-void Waker::tick() {
-    const unsigned char byte = 0;
-    if (m_write >= 0) {
-        [[maybe_unused]] const ssize_t written = ::write(m_write, &byte, 1);
-    }
-}
-
-int Waker::drain() {
-    unsigned char bytes[64];
-    while (m_read >= 0 && ::read(m_read, bytes, sizeof bytes) > 0) {
-    }
-    return m_stop;
-}
 
 Session::Session(kes_env* env, uint16_t port, Waker* waker)
     : m_env(env), m_port(port), m_waker(waker) {}
@@ -351,13 +308,11 @@ kes_result Session::waitFor(bool (*condition)(const qel_client*),
 }
 
 bool Session::waitReadable(const kes_time& span) {
-    pollfd fds[2] = {{m_client->socket, POLLIN, 0},
-                     {m_waker != nullptr ? m_waker->fd() : -1, POLLIN, 0}};
-    const int ready = poll(fds, 2, milliseconds(span));
+    const bool woken = waitSocketOrWaker(m_client->socket, m_waker, milliseconds(span));
     if (m_waker == nullptr) {
         return true;
     }
-    if ((ready < 0 && errno == EINTR) || (ready > 0 && fds[1].revents != 0)) {
+    if (woken) {
         m_waker->drain();
     }
     return m_waker->stopSignal() == 0;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "kes_env.h"
+#include "kes_socket.h"
 #include "kes_time.h"
 #include "qel_client.h"
 
@@ -31,7 +32,9 @@ constexpr int EXIT_SIGNAL_BASE = 128;
 constexpr kes_time WAIT_LIMIT{5, 500000};
 
 // Wakes a waiting session from a signal handler or another thread: a pipe
-// whose read end every wait watches beside the socket.
+// (on Windows, a loopback datagram socket connected to itself) whose read end
+// every wait watches beside the socket. One implementation per platform, in
+// qelctl_wait_posix.cpp and qelctl_wait_win.cpp.
 class Waker {
 public:
     Waker();
@@ -39,8 +42,8 @@ public:
     Waker(const Waker&) = delete;
     Waker& operator=(const Waker&) = delete;
 
-    bool valid() const { return m_read >= 0; }
-    int fd() const { return m_read; }
+    bool valid() const { return m_read != KES_INVALID_SOCKET; }
+    kes_socket fd() const { return m_read; }
     // Asks every wait to end: the session sends DISCONNECT and the command
     // ends with EXIT_SIGNAL_BASE + signal. Async-signal-safe.
     void stop(int signal);
@@ -51,10 +54,22 @@ public:
     int stopSignal() const { return m_stop; }
 
 private:
-    int m_read = -1;
-    int m_write = -1;
+    kes_socket m_read = KES_INVALID_SOCKET;
+    kes_socket m_write = KES_INVALID_SOCKET;
     volatile std::sig_atomic_t m_stop = 0;
 };
+
+// Waits until `sock` is readable or has an error to report, the waker (may
+// be null) has something to read, or `milliseconds` pass: true when the
+// waker's end is readable or a signal cut the wait short (the caller then
+// drains the waker).
+bool waitSocketOrWaker(kes_socket sock, const Waker* waker, int milliseconds);
+
+// Lets the process's stop requests tell `waker` to stop (null: no longer):
+// SIGINT, SIGTERM and SIGHUP, and a reader that has gone (SIGPIPE) shows as
+// a failed write; on Windows the console's Ctrl+C (as SIGINT), Ctrl+Break,
+// close, log-off and shut-down (as SIGTERM).
+void stopOnSignals(Waker* waker);
 
 struct Outcome {
     int status = EXIT_DONE;

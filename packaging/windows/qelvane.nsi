@@ -1,11 +1,11 @@
 ; The Windows installer of the Qelvane control panel, made by makensis from
 ; the Windows build (the qel_installer target of cmake/PackagingWindows.cmake).
-; It installs the panel with its pictures and translations into
+; It installs the panel with its pictures and translations, and qelctl, into
 ; "Program Files\Qelvane", a Start menu entry and an uninstaller, and
 ; registers the uninstaller with Windows. /S installs and uninstalls without
 ; a word.
 ;
-; Defines: VERSION (the project's), BIN_DIR (the program, res\ and locale\),
+; Defines: VERSION (the project's), BIN_DIR (the programs, res\ and locale\),
 ; OUT_FILE (the installer to write).
 
 Unicode true
@@ -54,6 +54,7 @@ FunctionEnd
 Section "Qelvane control panel"
   SetOutPath "$INSTDIR"
   File "${BIN_DIR}/qel-panel.exe"
+  File "${BIN_DIR}/qelctl.exe"
   SetOutPath "$INSTDIR\res"
   File "${BIN_DIR}/res/*.png"
   SetOutPath "$INSTDIR\locale"
@@ -83,6 +84,7 @@ Section "Uninstall"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKLM "Software\${PRODUCT}"
   Delete "$INSTDIR\qel-panel.exe"
+  Delete "$INSTDIR\qelctl.exe"
   RMDir /r "$INSTDIR\res"
   RMDir /r "$INSTDIR\locale"
   Delete "$INSTDIR\uninstall.exe"

@@ -250,6 +250,21 @@ else
   panel_exit 1
 fi
 
+# ---- qelctl.exe -------------------------------------------------------------------
+qelctl=$build/bin/qelctl.exe
+"$wine_run" "$qelctl" --help </dev/null >"$work/qelctl-help.txt" 2>&1
+check "qelctl.exe --help ends with status 0" [ $? -eq 0 ]
+check "qelctl.exe --help shows the usage" \
+  [ "$(head -1 "$work/qelctl-help.txt" | tr -d '\r')" = "Usage: qelctl [--port N] [-v] COMMAND [OPTIONS] [ARGS]" ]
+# Without a manager: the closed port is reported to the receive (under
+# wine only when the 5.5 s wait for the CONNECT's answer has ended, as a
+# pending error).
+"$wine_run" "$qelctl" status </dev/null >"$work/qelctl-status.out" 2>"$work/qelctl-status.err"
+check "qelctl.exe status without a manager ends with status 3" [ $? -eq 3 ]
+check "it says the service is not available" \
+  [ "$(tr -d '\r' <"$work/qelctl-status.err")" = "qelctl: The QEL Manager service is not available, please try again in a few minutes" ]
+check "it writes nothing to standard output" [ ! -s "$work/qelctl-status.out" ]
+
 # ---- the installer ----------------------------------------------------------------
 installer=$build/qelvane-setup-$version.exe
 installed="$prefix/drive_c/Program Files/Qelvane"
@@ -259,7 +274,7 @@ registered() { "$wine_run" reg query "$key" >/dev/null 2>&1; }
 rm -rf "$installed" "$menu"
 "$wine_run" "$installer" /S </dev/null >/dev/null 2>&1
 check "the installer ends with status 0" [ $? -eq 0 ]
-check "it installs the program" [ -f "$installed/qel-panel.exe" ]
+check "it installs the programs" [ -f "$installed/qel-panel.exe" -a -f "$installed/qelctl.exe" ]
 check "it installs the pictures" [ -f "$installed/res/qel_icon-256.png" -a -f "$installed/res/dpi90-power-grey.png" ]
 check "it installs the translations" [ -f "$installed/locale/de/LC_MESSAGES/qelvane.mo" ]
 check "it installs the uninstaller" [ -f "$installed/uninstall.exe" ]
@@ -273,6 +288,11 @@ if wait_for 60 window_shown Qelvane; then
   check "it runs in the installation directory" \
     panel_logged 'working directory C:\Program Files\Qelvane'
   check "it is the manager's client" wait_for 10 clients_are 1
+  # The installed qelctl beside it, as a second client.
+  "$wine_run" 'C:\Program Files\Qelvane\qelctl.exe' status </dev/null >"$work/qelctl-installed.out" 2>&1
+  check "the installed qelctl.exe status ends with status 0" [ $? -eq 0 ]
+  check "it shows the manager's status" \
+    grep -qE "^Manager version: +[0-9]" "$work/qelctl-installed.out"
   wait_for 5 panel_logged "QelPanel::setOptionsState"
   screenshot Qelvane "$build/screenshot-installed.png"
   close_panel
