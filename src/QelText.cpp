@@ -15,15 +15,22 @@ void qelUseTranslations(const wxString& directory) {
         translations = new wxTranslations();
         wxTranslations::Set(translations); // owned by the toolkit from here on
     }
-    qelLoadTranslation(*translations, wxUILocale::GetPreferredUILanguages(),
-                       wxString::FromAscii(QEL_CATALOGUE));
+    // The user's languages, then the system's: where the system names no
+    // preferred language (wine, for one), its locale decides, as it does
+    // for the toolkit's own choice.
+    wxVector<wxString> languages = wxUILocale::GetPreferredUILanguages();
+    const wxString system = wxUILocale::GetLanguageCanonicalName(wxUILocale::GetSystemLocale());
+    if (!system.empty()) {
+        languages.push_back(system);
+    }
+    qelLoadTranslation(*translations, languages, wxString::FromAscii(QEL_CATALOGUE));
 }
 
 wxString qelLoadTranslation(wxTranslations& translations, const wxVector<wxString>& languages,
                             const wxString& domain) {
     for (const wxString& wanted : languages) {
-        wxString language = wanted;
-        language.Replace(wxT("-"), wxT("_"));
+        // "de-AT" and "de_AT" alike, as the toolkit's catalogues are named.
+        wxString language = wxLocaleIdent::FromTag(wanted).GetTag(wxLOCALE_TAGTYPE_POSIX);
         // The English texts are the message ids: no catalogue is needed
         // for them, and a language wanted after English is not wanted.
         if (language.empty() || language.BeforeFirst(wxT('_')) == wxT("en")) {
