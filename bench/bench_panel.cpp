@@ -26,6 +26,8 @@
 // sent plus the answer's arrival to the window refreshed (the client thread
 // posts as soon as its wait returns with the answer), without the manager's
 // work and the kernel's wake-up of the client thread in between.
+// "released_us": the click to the toolkit's delivery of the button's release
+// to the power button, the part of "sent_us" before the panel's handler.
 //
 // Like the panel, the manager client logs at Debug to standard error, which
 // the caller sends to a file. The results go to standard output, one line
@@ -277,6 +279,11 @@ private:
     uint32_t m_expected = 0;
     Clock::time_point m_clickStart;
     Clock::time_point m_sent; // the panel's button handler has sent
+    // The toolkit delivers the release of the button to the window: what
+    // lies before it is the X server's and the toolkit's, what follows up
+    // to m_sent the panel's handler.
+    Clock::time_point m_released;
+    std::vector<double> m_toReleased;
     std::vector<double> m_latencies;
     // The parts of each latency: to the request sent; to the processing
     // event posted (the manager's answer, the client thread's wake-up); to
@@ -394,6 +401,10 @@ bool BenchApp::setUp() {
         std::fputs("bench_panel: no power button\n", stderr);
         return false;
     }
+    m_power->Bind(wxEVT_LEFT_UP, [this](wxMouseEvent& event) {
+        m_released = Clock::now();
+        event.Skip();
+    });
     return true;
 }
 
@@ -456,6 +467,7 @@ void BenchApp::onClientEvent(int code) {
     if (m_phase == Phase::Clicking && m_waiting && current->config.want_to_run == m_expected) {
         m_latencies.push_back(microsecondsBetween(m_clickStart, now));
         m_toSent.push_back(microsecondsBetween(m_clickStart, m_sent));
+        m_toReleased.push_back(microsecondsBetween(m_clickStart, m_released));
         m_toPosted.push_back(microsecondsBetween(m_sent, m_frame->lastPosted()));
         m_toTakenUp.push_back(microsecondsBetween(m_frame->lastPosted(), m_frame->lastHandled));
         m_takenUpCpu = m_frame->lastHandledCpu - m_frame->guiCpuAtPost();
@@ -539,12 +551,14 @@ void BenchApp::finish(bool ok) {
     if (!m_latencies.empty()) {
         std::printf("click iterations=%zu median_us=%.0f p99_us=%.0f min_us=%.0f max_us=%.0f "
                     "sent_us=%.0f/%.0f posted_us=%.0f/%.0f taken_us=%.0f/%.0f "
-                    "shown_us=%.0f/%.0f own_us=%.0f/%.0f state_file=%s\n",
+                    "shown_us=%.0f/%.0f own_us=%.0f/%.0f released_us=%.0f/%.0f "
+                    "state_file=%s\n",
                     m_latencies.size(), median(m_latencies), quantile(m_latencies, 0.99),
                     quantile(m_latencies, 0), quantile(m_latencies, 1), median(m_toSent),
                     quantile(m_toSent, 0.99), median(m_toPosted), quantile(m_toPosted, 0.99),
                     median(m_toTakenUp), quantile(m_toTakenUp, 0.99), median(m_toShown),
                     quantile(m_toShown, 0.99), median(m_own), quantile(m_own, 0.99),
+                    median(m_toReleased), quantile(m_toReleased, 0.99),
                     m_stateInMemory ? "memory" : "disk");
     }
     for (const std::string& box : m_boxes) {

@@ -121,10 +121,17 @@ void kes_log_vprintf(kes_log* log, uint32_t level, const char* format, va_list a
         text[length++] = '\n';
     }
 
-    char stamp[16] = "";
+    const char* stamp = "";
     if (log->timestamp[KES_LOG_STDOUT] || log->timestamp[KES_LOG_STDERR]) {
-        char now[KES_TIME_FORMAT_SIZE];
-        kes_snprintf(stamp, sizeof stamp, "%15.15s", kes_time_format(nullptr, now) + 4);
+        kes_time now{0, 0};
+        kes_time_now(&now);
+        if (log->stamp[0] == '\0' || now.seconds != log->stamp_seconds) {
+            char formatted[KES_TIME_FORMAT_SIZE];
+            kes_snprintf(log->stamp, sizeof log->stamp, "%15.15s",
+                         kes_time_format(&now, formatted) + 4);
+            log->stamp_seconds = now.seconds;
+        }
+        stamp = log->stamp;
     }
 
     for (uint32_t destination : {KES_LOG_STDOUT, KES_LOG_STDERR}) {

@@ -39,6 +39,11 @@ struct kes_log {
     bool timestamp[3];     // by destination
     kes_log_sink sink[3];  // by destination; no write function: the stream
     char* buffer;          // allocated with the first message that passes
+    // The time stamp of the last stamped line and the second it names:
+    // lines of the same second reuse it, so that a burst of lines formats
+    // the local time once.
+    int64_t stamp_seconds;
+    char stamp[16];
 };
 
 // A log with all thresholds 0, time stamps on, no buffer; nullptr when memory

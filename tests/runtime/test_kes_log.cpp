@@ -54,6 +54,31 @@ TEST_F(Log, WritesOneStampedLinePerMessageUpToTheThreshold) {
     EXPECT_EQ(err.text(), "Jan  2 02:03:55 Debug x: done\n");
 }
 
+// Lines of one second share a stamp formatted once; every other second, later
+// or earlier (the clock set back), gets its own.
+TEST_F(Log, EachLineIsStampedWithItsOwnSecond) {
+    LogCapture err(m_log);
+    ASSERT_EQ(kes_log_set_threshold(m_log, KES_LOG_STDERR, KES_LOG_DEBUG), KES_SUCCESS);
+    const struct {
+        int64_t advance_s;
+        int32_t advance_us;
+        const char* line;
+    } steps[] = {
+        {0, 0, "Jan  2 02:03:55 Debug a\n"},
+        {0, 999999, "Jan  2 02:03:55 Debug b\n"},
+        {0, 1, "Jan  2 02:03:56 Debug c\n"},
+        {86400 * 31, 0, "Feb  2 02:03:56 Debug d\n"},
+        {-86400 * 31 - 2, 0, "Jan  2 02:03:54 Debug e\n"},
+    };
+    std::string expected;
+    for (const auto& step : steps) {
+        m_clock.advance(step.advance_s, step.advance_us);
+        kes_log_printf(m_log, KES_LOG_DEBUG, "%c\n", step.line[22]);
+        expected += step.line;
+    }
+    EXPECT_EQ(err.text(), expected);
+}
+
 TEST_F(Log, EndsEveryLineWithExactlyOneLineFeed) {
     LogCapture err(m_log);
     kes_log_set_threshold(m_log, KES_LOG_STDERR, KES_LOG_DEBUG);
