@@ -22,21 +22,9 @@ const OptionName k_commandOptions[] = {
     {"--timeout", OPTION_TIMEOUT}, {"--list", OPTION_LIST},
 };
 
-bool digitsOnly(const std::string& text) {
-    if (text.empty()) {
-        return false;
-    }
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A port: decimal, 1 to 65535.
 bool readPort(const std::string& text, uint16_t& port) {
-    if (!digitsOnly(text) || text.size() > 5) {
+    if (!allDigits(text) || text.size() > 5) {
         return false;
     }
     const unsigned long value = std::stoul(text);
@@ -52,8 +40,8 @@ bool readSeconds(const std::string& text, kes_time& span) {
     const size_t point = text.find('.');
     const std::string whole = text.substr(0, point);
     const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
-    if (!digitsOnly(whole) || whole.size() > 7 ||
-        (point != std::string::npos && (!digitsOnly(fraction) || fraction.size() > 3))) {
+    if (!allDigits(whole) || whole.size() > 7 ||
+        (point != std::string::npos && (!allDigits(fraction) || fraction.size() > 3))) {
         return false;
     }
     const long seconds = std::stol(whole);

@@ -72,18 +72,6 @@ std::string withoutUnit(const std::string& text, const char* unit) {
     return rest;
 }
 
-bool allDigits(const std::string& text) {
-    if (text.empty()) {
-        return false;
-    }
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Decimal digits only, from `least` to `most`.
 Read readNumber(const std::string& text, uint64_t least, uint64_t most, uint32_t& out) {
     if (!allDigits(text)) {

@@ -623,4 +623,16 @@ std::string connectionEventJson(const kes_time& time, bool connected, const std:
     return dump(object, false);
 }
 
+bool allDigits(const std::string& text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace qelctl

@@ -36,6 +36,10 @@ inline std::string cleanText(const std::string& text) {
 // of the same code (Latin-1); control characters become U+FFFD.
 std::string latin1ToUtf8(const char* bytes, size_t capacity);
 
+// Whether `text` is one or more decimal digits and nothing else (no sign,
+// no space): the shape of every number qelctl reads.
+bool allDigits(const std::string& text);
+
 // "0.1.0-stand": major.minor.build and the suffix as it is.
 std::string versionText(const qel_info& info);
 std::string rateText(uint32_t hz);    // "48000 Hz"

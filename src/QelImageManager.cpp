@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <system_error>
+#include <tuple>
 
 wxString qelDoubleSizePath(const wxString& path) {
     const size_t slash = path.find_last_of(wxT("/\\"));
@@ -95,13 +96,7 @@ struct FileVersion {
     std::uintmax_t size = 0;
 
     bool operator<(const FileVersion& other) const {
-        if (path != other.path) {
-            return path < other.path;
-        }
-        if (written != other.written) {
-            return written < other.written;
-        }
-        return size < other.size;
+        return std::tie(path, written, size) < std::tie(other.path, other.written, other.size);
     }
 };
 
@@ -131,13 +126,7 @@ struct PictureKey {
     wxBitmapType type;
 
     bool operator<(const PictureKey& other) const {
-        if (single < other.single || other.single < single) {
-            return single < other.single;
-        }
-        if (twice < other.twice || other.twice < twice) {
-            return twice < other.twice;
-        }
-        return type < other.type;
+        return std::tie(single, twice, type) < std::tie(other.single, other.twice, other.type);
     }
 };
 
